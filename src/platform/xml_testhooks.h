@@ -1,0 +1,17 @@
+// xml_testhooks.h - controls of the test build's heap (VX_TESTING only): live
+// block counting for leak checks and failure of the Nth allocation.
+#pragma once
+
+#include <cstdint>
+
+#ifdef VX_TESTING
+// Makes the `nth` allocation from now on fail (1 = the next one); with `sticky`
+// every allocation after it fails too. 0 disarms.
+void XmlTestFailAt(uint64_t nth, bool sticky = false) noexcept;
+// Heap blocks currently allocated through the library and not yet freed.
+int64_t XmlTestLiveBlocks() noexcept;
+// Allocation attempts made so far (failed ones included).
+uint64_t XmlTestAllocCalls() noexcept;
+// True once an armed failure has been delivered (reset by XmlTestFailAt).
+bool XmlTestFailureHit() noexcept;
+#endif

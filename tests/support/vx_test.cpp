@@ -1,0 +1,99 @@
+// vx_test.cpp - the test runner (with a leak check after every test) and the
+// shared helpers.
+#include "support/vx_test.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace vxt {
+
+int ForEachAllocFailure(const std::function<uint32_t()> &operation,
+                        const std::function<void(uint32_t, uint64_t)> &check) {
+    int failures = 0;
+    for (uint64_t nth = 1;; ++nth) {
+        XmlTestFailAt(nth);
+        uint32_t result = operation();
+        bool hit = XmlTestFailureHit();
+        XmlTestFailAt(0);
+        if (!hit) return failures;
+        ++failures;
+        check(result, nth);
+        if (nth > 1000000) {
+            ADD_FAILURE() << "allocation failure loop does not end";
+            return failures;
+        }
+    }
+}
+
+std::string CheckLinks(const KEL_XML_NODE *root) {
+    if (root == nullptr) return "";
+    // Walk in document order without recursion; check each node's child list.
+    for (const KEL_XML_NODE *node = root; node != nullptr;) {
+        const KEL_XML_NODE *previous = nullptr;
+        for (const KEL_XML_NODE *child = node->firstChild; child; child = child->nextSibling) {
+            if (child->parent != node) return "child with wrong parent";
+            if (child->prevSibling != previous) return "broken prevSibling";
+            previous = child;
+        }
+        if (node->lastChild != previous) return "lastChild is not the last child";
+        for (const KEL_XML_ATTR *attr = node->firstAttr; attr; attr = attr->nextSibling)
+            if (attr->parent != node || attr->type != KEL_XML_NODE_ATTRIBUTE)
+                return "attribute with wrong owner or type";
+        if (node->firstChild) {
+            node = node->firstChild;
+            continue;
+        }
+        while (node != root && node->nextSibling == nullptr) node = node->parent;
+        node = node == root ? nullptr : node->nextSibling;
+    }
+    return "";
+}
+
+std::string ChildNames(const KEL_XML_NODE *node) {
+    std::string names;
+    for (const KEL_XML_NODE *child = node->firstChild; child; child = child->nextSibling) {
+        if (!names.empty()) names += ',';
+        names += Str(child->name);
+    }
+    return names;
+}
+
+std::string ReadDataFile(const std::string &name) {
+    std::ifstream in(std::string(VX_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+}  // namespace vxt
+
+namespace {
+
+// Fails the run when a test leaves heap blocks of the library behind.
+class LeakCheck : public testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const testing::TestInfo &) override { live_ = XmlTestLiveBlocks(); }
+    void OnTestEnd(const testing::TestInfo &info) override {
+        int64_t now = XmlTestLiveBlocks();
+        if (now != live_) {
+            std::fprintf(stderr, "LEAK: %s.%s left %lld heap block(s) of the library\n",
+                         info.test_suite_name(), info.name(), static_cast<long long>(now - live_));
+            leaked = true;
+        }
+    }
+    bool leaked = false;
+
+private:
+    int64_t live_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    testing::InitGoogleTest(&argc, argv);
+    auto *check = new LeakCheck;
+    testing::UnitTest::GetInstance()->listeners().Append(check);
+    int result = RUN_ALL_TESTS();
+    return (result != 0 || check->leaked) ? 1 : result;
+}
