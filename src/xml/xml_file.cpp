@@ -1,0 +1,100 @@
+// xml_file.cpp - parsing from files: the process-wide table of file operations,
+// loading a whole file into a parse buffer, and the two file entry points.
+#include <cstdio>
+
+#include "xml_internal.h"
+
+namespace {
+
+constexpr int kSeekStart = 0;  // origins as the C streams number them
+constexpr int kSeekEnd = 2;
+
+// Read through by every file parse; replaced whole by KEL_XML_RegFileFunc.
+KEL_XML_FILE_FUNCS gFileFuncs = {std::fopen, std::fseek, std::fclose, std::fread, std::ftell};
+
+// Gives up a loaded buffer after a failed read.
+uint32_t DropBuffer(KEL_XML_PARSE_CTX *context, FILE *stream) {
+    XmlFree(const_cast<char *>(context->buffer));
+    context->buffer = nullptr;
+    gFileFuncs.close(stream);
+    return KEL_XML_ERR_FILE_READ;
+}
+
+// A cleared parse context from the heap, or null.
+KEL_XML_PARSE_CTX *NewParseCtx() {
+    auto *context = static_cast<KEL_XML_PARSE_CTX *>(XmlMalloc(sizeof(KEL_XML_PARSE_CTX)));
+    if (context != nullptr) memset_s(context, sizeof *context, 0, sizeof *context);
+    return context;
+}
+
+// Loads the whole file, NUL-terminated, into the context's own buffer. The
+// stream is closed exactly once on every path after a successful open.
+uint32_t XmlLoadFile(KEL_XML_PARSE_CTX *context, const char *path) {
+    FILE *stream = gFileFuncs.open(path, "rb");
+    if (stream == nullptr) return KEL_XML_ERR_FILE_OPEN;
+    gFileFuncs.seek(stream, 0, kSeekEnd);
+    long size = gFileFuncs.tell(stream);
+    if (size == 0) {  // an empty file is not a document
+        gFileFuncs.close(stream);
+        return KEL_XML_ERR_SYNTAX;
+    }
+    if (size < 0) {  // tell failed: nothing is read
+        gFileFuncs.close(stream);
+        return KEL_XML_ERR_FILE_READ;
+    }
+    size_t length = static_cast<size_t>(size);
+    auto *buffer = static_cast<char *>(XmlMalloc(length + 1));
+    if (buffer == nullptr) {
+        gFileFuncs.close(stream);
+        return KEL_XML_ERR_NO_MEMORY;
+    }
+    context->buffer = buffer;
+    if (gFileFuncs.seek(stream, 0, kSeekStart) != 0) return DropBuffer(context, stream);
+    if (gFileFuncs.read(buffer, 1, length, stream) != length) return DropBuffer(context, stream);
+    buffer[length] = '\0';
+    gFileFuncs.close(stream);
+    return 0;
+}
+
+}  // namespace
+
+XML_EXPORT uint32_t KEL_XML_RegFileFunc(KEL_XML_FOPEN open, KEL_XML_FSEEK seek,
+                                        KEL_XML_FCLOSE close, KEL_XML_FREAD read,
+                                        KEL_XML_FTELL tell) {
+    if (!open || !seek || !close || !read || !tell) return KEL_XML_ERR_INVALID_PARAM;
+    gFileFuncs = {open, seek, close, read, tell};
+    return 0;
+}
+
+XML_EXPORT uint32_t KEL_XML_ParseFile(const char *path, KEL_XML_NODE **document) {
+    if (path == nullptr || document == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    *document = nullptr;  // as every other parse entry point: no stale document on failure
+    KEL_XML_PARSE_CTX *context = NewParseCtx();
+    if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    uint32_t result = XmlLoadFile(context, path);
+    if (result != 0) {
+        XmlFreeParseCtx(context);
+        return result;
+    }
+    context->cursor = context->buffer;
+    return XmlParseBuffer(document, context);
+}
+
+XML_EXPORT uint32_t KEL_XML_ParseFileEx(const char *path, KEL_XML_NODE **document) {
+    if (path == nullptr || document == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    *document = nullptr;
+    KEL_XML_PARSE_CTX *context = NewParseCtx();
+    if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    uint32_t result = XmlLoadFile(context, path);
+    if (result != 0) {
+        XmlFreeParseCtx(context);
+        return result;
+    }
+    context->pool = XmlPoolCreate(kXmlPoolBlockSize);  // only once the file is read
+    if (context->pool == nullptr) {
+        XmlFreeParseCtx(context);  // frees the loaded buffer too
+        return KEL_XML_ERR_NO_MEMORY;
+    }
+    context->cursor = context->buffer;
+    return XmlParseBuffer(document, context);
+}
