@@ -1,0 +1,213 @@
+// vxml_support.cpp - the tool's argument parsing, document loading, typed values and messages.
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+
+#include "vxml.h"
+
+namespace vxml {
+
+namespace {
+
+constexpr ValueType kValueTypes[] = {
+    {"bool", KEL_XML_VALUE_BOOL, 0, 1},
+    {"int32", KEL_XML_VALUE_INT32, INT32_MIN, INT32_MAX},
+    {"uint32", KEL_XML_VALUE_UINT32, 0, UINT32_MAX},
+    {"int16", KEL_XML_VALUE_INT16, INT16_MIN, INT16_MAX},
+    {"uint16", KEL_XML_VALUE_UINT16, 0, UINT16_MAX},
+    {"int8", KEL_XML_VALUE_INT8, INT8_MIN, INT8_MAX},
+    {"uint8", KEL_XML_VALUE_UINT8, 0, UINT8_MAX},
+};
+
+// A negative number is a value, not an option.
+bool LooksLikeOption(const std::string &arg) {
+    if (arg.size() < 2 || arg[0] != '-') return false;
+    return !(arg[1] >= '0' && arg[1] <= '9');
+}
+
+std::string TakeOptionValue(const std::string &command, const std::vector<std::string> &args,
+                            size_t &i, const std::string &option) {
+    if (i + 1 >= args.size()) throw UsageError(command, "option " + option + " needs a value");
+    return args[++i];
+}
+
+std::string ReadAllInput(std::FILE *in) {
+    std::string text;
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
+    if (std::ferror(in))
+        throw DocumentError{KEL_XML_ERR_FILE_READ, DisplayName("-"), std::strerror(errno)};
+    return text;
+}
+
+// The variable of a value type's width, written and read through `bits`.
+struct TypedSlot {
+    int32_t code;
+    union {
+        int32_t i32;
+        uint32_t u32;
+        int16_t i16;
+        uint16_t u16;
+        int8_t i8;
+        uint8_t u8;
+    } bits{};
+
+    int64_t Get() const {
+        switch (code) {
+            case KEL_XML_VALUE_BOOL:
+            case KEL_XML_VALUE_INT32:
+                return bits.i32;
+            case KEL_XML_VALUE_UINT32:
+                return bits.u32;
+            case KEL_XML_VALUE_INT16:
+                return bits.i16;
+            case KEL_XML_VALUE_UINT16:
+                return bits.u16;
+            case KEL_XML_VALUE_INT8:
+                return bits.i8;
+            default:
+                return bits.u8;
+        }
+    }
+    void Set(int64_t value) {
+        switch (code) {
+            case KEL_XML_VALUE_BOOL:
+            case KEL_XML_VALUE_INT32:
+                bits.i32 = static_cast<int32_t>(value);
+                break;
+            case KEL_XML_VALUE_UINT32:
+                bits.u32 = static_cast<uint32_t>(value);
+                break;
+            case KEL_XML_VALUE_INT16:
+                bits.i16 = static_cast<int16_t>(value);
+                break;
+            case KEL_XML_VALUE_UINT16:
+                bits.u16 = static_cast<uint16_t>(value);
+                break;
+            case KEL_XML_VALUE_INT8:
+                bits.i8 = static_cast<int8_t>(value);
+                break;
+            default:
+                bits.u8 = static_cast<uint8_t>(value);
+                break;
+        }
+    }
+};
+
+// VALUE as a number of the type: "true"/"false"/"1"/"0" for bool, decimal for the others.
+std::optional<int64_t> ParseValue(const ValueType &type, const std::string &text) {
+    if (type.code == KEL_XML_VALUE_BOOL) {
+        if (text == "true" || text == "1") return 1;
+        if (text == "false" || text == "0") return 0;
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    const char *end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+    if (value < type.min || value > type.max) return std::nullopt;
+    return value;
+}
+
+std::string RangeText(const ValueType &type) {
+    if (type.code == KEL_XML_VALUE_BOOL) return "true, false, 1 or 0";
+    return std::to_string(type.min) + " to " + std::to_string(type.max);
+}
+
+}  // namespace
+
+std::string Describe(const DocumentError &error) {
+    std::string text = error.subject.empty() ? std::string() : error.subject + ": ";
+    if (error.code != 0) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(error.code));
+        text += std::string(xml::error_name(error.code)) + " (" + hex + "): ";
+        text += xml::error_message(error.code);
+        if (!error.detail.empty()) text += "; ";
+    }
+    return text + error.detail;
+}
+
+Arguments ParseArguments(const std::string &command, const std::vector<std::string> &args,
+                         unsigned allowed) {
+    Arguments parsed;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (optionsEnded || !LooksLikeOption(arg)) {
+            parsed.positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            parsed.help = true;
+        } else if (arg == "--attr" && (allowed & kAttrOption)) {
+            parsed.attr = TakeOptionValue(command, args, i, arg);
+        } else if (arg == "--as" && (allowed & kTypeOption)) {
+            parsed.type = TakeOptionValue(command, args, i, arg);
+        } else if ((arg == "-o" || arg == "--output") && (allowed & kOutputOption)) {
+            parsed.output = TakeOptionValue(command, args, i, arg);
+        } else {
+            throw UsageError(command, "unknown option '" + arg + "'");
+        }
+    }
+    return parsed;
+}
+
+std::string DisplayName(const std::string &file) { return file == "-" ? "<stdin>" : file; }
+
+xml::Document LoadDocument(const std::string &file) {
+    KEL_XML_NODE *tree = nullptr;
+    uint32_t code;
+    if (file == "-") {
+        std::string text = ReadAllInput(stdin);
+        if (text.empty())
+            throw DocumentError{KEL_XML_ERR_SYNTAX, DisplayName(file), "the input is empty"};
+        code = KEL_XML_ParseEx(text.c_str(), &tree);
+    } else {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(file, ignored))
+            throw DocumentError{KEL_XML_ERR_FILE_OPEN, file, "it is a directory"};
+        code = KEL_XML_ParseFileEx(file.c_str(), &tree);
+    }
+    if (code != 0) throw DocumentError{code, DisplayName(file), ""};
+    return xml::Document(tree);
+}
+
+const ValueType &FindValueType(const std::string &command, const std::string &name) {
+    for (const ValueType &type : kValueTypes)
+        if (name == type.name) return type;
+    throw UsageError(command, "unknown type '" + name +
+                                  "' (use bool, int32, uint32, int16, uint16, int8 or uint8)");
+}
+
+std::string ReadTypedValue(KEL_XML_NODE *record, const ValueType &type,
+                           const std::string &subject) {
+    TypedSlot slot{type.code};
+    uint32_t code = KEL_XML_GetNodeValueEx(record, type.code, &slot.bits);
+    if (code != 0) {
+        const char *text = record->value;
+        std::string detail = text ? "the value \"" + std::string(text) + "\" is not a " +
+                                        type.name + " (" + RangeText(type) + ")"
+                                  : std::string("there is no value to read as ") + type.name;
+        throw DocumentError{code, subject, detail};
+    }
+    if (type.code == KEL_XML_VALUE_BOOL) return slot.Get() ? "true" : "false";
+    return std::to_string(slot.Get());
+}
+
+void WriteTypedValue(const std::string &command, KEL_XML_NODE *element, const char *prefix,
+                     const char *name, const ValueType &type, const std::string &value) {
+    std::optional<int64_t> number = ParseValue(type, value);
+    if (!number)
+        throw UsageError(command,
+                         "'" + value + "' is not a " + type.name + " (" + RangeText(type) + ")");
+    TypedSlot slot{type.code};
+    slot.Set(*number);
+    uint32_t code = name ? KEL_XML_SetAttrValueEx(element, prefix, name, type.code, &slot.bits)
+                         : KEL_XML_SetNodeValueEx(element, type.code, &slot.bits);
+    if (code != 0) throw DocumentError{code, name ? name : "", "the value could not be set"};
+}
+
+}  // namespace vxml
