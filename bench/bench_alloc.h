@@ -1,0 +1,18 @@
+// bench_alloc.h - heap accounting: every allocation of the process is seen, counted only while on.
+#pragma once
+
+#include <cstdint>
+
+namespace vxb {
+
+// Bytes are malloc_usable_size of each block, so every library is counted the same way.
+struct HeapCount {
+    int64_t live = 0;     // bytes allocated minus bytes freed while counting
+    int64_t peak = 0;     // highest value of `live` while counting
+    uint64_t blocks = 0;  // allocations made while counting
+};
+
+void HeapCountStart();      // zeroes the counters and switches counting on
+HeapCount HeapCountStop();  // switches counting off and returns what was seen
+
+}  // namespace vxb

@@ -1,0 +1,356 @@
+// bench_main.cpp - vx_bench: options, process set-up, and the run over corpus files and libraries.
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench_alloc.h"
+#include "bench_libs.h"
+#include "bench_measure.h"
+#include "bench_report.h"
+
+namespace vxb {
+namespace {
+
+constexpr rlim_t kStackBytes = rlim_t{1} << 30;  // RapidXML recurses once per level of deep.xml
+constexpr const char *kStackMarker = "VXB_STACK_RAISED";
+
+struct Options {
+    std::string corpus = "corpus";
+    std::vector<std::string> files;  // substrings of file names; empty: all
+    std::vector<std::string> libs;   // substrings of library groups; empty: all
+    MeasureLimits limits;
+    std::string heap = "default";  // default, warm or both
+    size_t lookups = 1'000'000;
+    bool smallStack = false;  // RapidXML cannot take deep.xml
+};
+
+const char kUsage[] =
+    "usage: vx_bench [options]\n"
+    "  --corpus DIR       corpus directory (default: corpus)\n"
+    "  --files A,B        only files whose name contains one of these (e.g. config,deep)\n"
+    "  --libs A,B         only these libraries: vornaplex pugixml rapidxml tinyxml2 libxml2\n"
+    "                     mxml expat limits (substrings)\n"
+    "  --reps N           at least N samples per measurement (default 10)\n"
+    "  --min-time S       and at least S seconds of timed work (default 0.5)\n"
+    "  --max-time S       stop after S seconds once 3 samples are in (default 20)\n"
+    "  --heap MODE        default | warm (no mmap, no trim) | both (default: default)\n"
+    "  --lookups N        path lookups per lookup sample on config.xml (default 1000000)\n";
+
+std::vector<std::string> SplitList(const std::string &text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        if (comma > start) items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+bool ParseOptions(int argc, char **argv, Options *options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+        } else if (arg != "--help" && i + 1 < argc) {
+            value = argv[++i];
+        }
+        if (arg == "--corpus")
+            options->corpus = value;
+        else if (arg == "--files")
+            options->files = SplitList(value);
+        else if (arg == "--libs")
+            options->libs = SplitList(value);
+        else if (arg == "--reps")
+            options->limits.repetitions = std::max(1, std::atoi(value.c_str()));
+        else if (arg == "--min-time")
+            options->limits.minSeconds = std::atof(value.c_str());
+        else if (arg == "--max-time")
+            options->limits.maxSeconds = std::atof(value.c_str());
+        else if (arg == "--lookups")
+            options->lookups = std::strtoull(value.c_str(), nullptr, 10);
+        else if (arg == "--heap" && (value == "default" || value == "warm" || value == "both"))
+            options->heap = value;
+        else
+            return false;
+    }
+    return options->lookups > 0;
+}
+
+bool Matches(const std::string &name, const std::vector<std::string> &wanted) {
+    if (wanted.empty()) return true;
+    for (const std::string &part : wanted)
+        if (name.find(part) != std::string::npos) return true;
+    return false;
+}
+
+// Re-runs the program with a 1 GiB stack limit when the current one is smaller; returns
+// the limit in force.
+rlim_t RaiseStack(char **argv) {
+    rlimit limit{};
+    getrlimit(RLIMIT_STACK, &limit);
+    bool enough = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= kStackBytes;
+    bool allowed = limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= kStackBytes;
+    if (enough || !allowed || std::getenv(kStackMarker) != nullptr) return limit.rlim_cur;
+    limit.rlim_cur = kStackBytes;
+    if (setrlimit(RLIMIT_STACK, &limit) != 0) return limit.rlim_cur;
+    setenv(kStackMarker, "1", 1);
+    execv("/proc/self/exe", argv);
+    getrlimit(RLIMIT_STACK, &limit);  // exec failed: go on with what there is
+    return limit.rlim_cur;
+}
+
+// Runs the rest of the program once per heap mode in a child process; returns the exit code.
+int RunBothHeapModes(Options *options, int (*run)(const Options &)) {
+    int worst = 0;
+    for (const char *mode : {"default", "warm"}) {
+        std::fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+            options->heap = mode;
+            std::exit(run(*options));
+        }
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) < 0) return 1;
+        int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        worst = std::max(worst, code);
+    }
+    return worst;
+}
+
+std::vector<Library> Libraries(const Options &options, std::vector<std::string> &notes) {
+    std::vector<Library> all;
+#ifdef VXB_HAVE_VORNAPLEX
+    AddVornaplex(all, notes);
+#else
+    notes.push_back("vornaplex_xml left out of this build (VX_BENCH_LIBRARY=OFF)");
+#endif
+#ifdef VXB_HAVE_PUGIXML
+    AddPugixml(all, notes);
+#endif
+#ifdef VXB_HAVE_RAPIDXML
+    AddRapidxml(all, notes);
+#endif
+#ifdef VXB_HAVE_TINYXML2
+    AddTinyxml2(all, notes);
+#endif
+#ifdef VXB_HAVE_LIBXML2
+    AddLibxml2(all, notes);
+#endif
+#ifdef VXB_HAVE_MXML
+    AddMxml(all, notes);
+#endif
+#ifdef VXB_HAVE_EXPAT
+    AddExpat(all, notes);
+#endif
+    AddLimits(all, notes);
+    std::vector<Library> chosen;
+    for (Library &lib : all)
+        if (Matches(lib.group, options.libs)) chosen.push_back(std::move(lib));
+    return chosen;
+}
+
+// The corpus files in the order of the corpus description, then any others by name.
+std::vector<std::filesystem::path> CorpusFiles(const Options &options) {
+    static const char *const kOrder[] = {"config.xml", "records.xml", "deep.xml",
+                                         "flat.xml",   "attrs.xml",   "text.xml"};
+    std::vector<std::filesystem::path> files;
+    std::error_code failure;
+    for (const auto &entry : std::filesystem::directory_iterator(options.corpus, failure))
+        if (entry.path().extension() == ".xml" &&
+            Matches(entry.path().filename().string(), options.files))
+            files.push_back(entry.path());
+    auto rank = [](const std::filesystem::path &path) {
+        auto known = std::find(std::begin(kOrder), std::end(kOrder), path.filename().string());
+        return std::distance(std::begin(kOrder), known);
+    };
+    std::sort(files.begin(), files.end(), [&](const auto &a, const auto &b) {
+        return rank(a) != rank(b) ? rank(a) < rank(b) : a < b;
+    });
+    return files;
+}
+
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five;
+    in >> one >> five;
+    return one + " " + five;
+}
+
+ResultRow Skipped(const std::string &label) {
+    ResultRow row;
+    row.label = label;
+    row.error = "skipped: its recursion needs a stack of 1 GiB";
+    return row;
+}
+
+ResultRow MeasureParse(const Library &lib, const Input &in, const MeasureLimits &limits) {
+    ResultRow row;
+    row.label = lib.label;
+    row.amount = row.inputBytes = static_cast<double>(in.size);
+    row.isBase = lib.parseBase;
+    row.hasTree = lib.hasTree;
+    std::function<void()> fresh;
+    if (lib.inPlace) fresh = [&in] { std::memcpy(in.scratch, in.text, in.size + 1); };
+    if (fresh) fresh();
+    void *handle = lib.parse(in, &row.error);
+    if (handle == nullptr) return row;
+    lib.release(handle);
+    if (lib.group != "limits") {
+        if (fresh) fresh();
+        HeapCountStart();
+        handle = lib.parse(in, &row.error);
+        row.heap = HeapCountStop();
+        row.hasHeap = true;
+        lib.release(handle);
+    }
+    std::string ignored;
+    row.timing = Measure(limits, fresh, [&] { lib.release(lib.parse(in, &ignored)); });
+    return row;
+}
+
+ResultRow MeasureWrite(const Library &lib, const Input &in, const MeasureLimits &limits) {
+    ResultRow row;
+    row.label = lib.writeLabel;
+    row.isBase = lib.writeBase;
+    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    void *handle = lib.parse(in, &row.error);
+    if (handle == nullptr) return row;
+    row.amount = static_cast<double>(lib.write(handle, true));
+    if (row.amount == 0) row.error = "no output";
+    if (row.error.empty()) row.timing = Measure(limits, {}, [&] { lib.write(handle, false); });
+    lib.release(handle);
+    return row;
+}
+
+ResultRow MeasureLookup(const Library &lib, const Input &in, const MeasureLimits &limits,
+                        size_t calls, uint64_t *checksum) {
+    ResultRow row;
+    row.label = lib.label;
+    row.isBase = lib.lookupBase;
+    row.amount = static_cast<double>(calls);
+    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    void *handle = lib.parse(in, &row.error);
+    if (handle == nullptr) return row;
+    *checksum = lib.lookup(handle, calls);
+    if (*checksum == kLookupFailed) row.error = "a path or attribute was not found";
+    volatile uint64_t sink = 0;
+    if (row.error.empty())
+        row.timing = Measure(limits, {}, [&] { sink = lib.lookup(handle, calls); });
+    (void)sink;
+    lib.release(handle);
+    return row;
+}
+
+void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs,
+             const Options &options) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<char> scratch(text.size() + 1);
+    Input in{path.filename().string(), text.c_str(), text.size(), scratch.data()};
+    char heading[256];
+    std::snprintf(heading, sizeof heading, "### %s (%zu bytes), heap %s, load %s", in.name.c_str(),
+                  in.size, options.heap.c_str(), LoadAverage().c_str());
+
+    std::vector<ResultRow> rows;
+    for (const Library &lib : libs) {
+        if (options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml") {
+            rows.push_back(Skipped(lib.label));
+            continue;
+        }
+        rows.push_back(MeasureParse(lib, in, options.limits));
+    }
+    PrintParseTable(heading, rows);
+    rows.clear();
+    for (const Library &lib : libs) {
+        if (!lib.write) continue;
+        if (options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml")
+            rows.push_back(Skipped(lib.writeLabel));
+        else
+            rows.push_back(MeasureWrite(lib, in, options.limits));
+    }
+    if (!rows.empty()) PrintWriteTable("Writing the parsed tree, " + in.name, rows);
+
+    if (in.name != "config.xml") return;
+    rows.clear();
+    std::vector<uint64_t> sums;
+    for (const Library &lib : libs) {
+        if (!lib.lookup) continue;
+        sums.push_back(0);
+        rows.push_back(MeasureLookup(lib, in, options.limits, options.lookups, &sums.back()));
+    }
+    if (rows.empty()) return;
+    PrintLookupTable(
+        "Lookups on " + in.name + " (" + std::to_string(options.lookups) + " per sample)", rows);
+    bool agree = std::adjacent_find(sums.begin(), sums.end(), std::not_equal_to<>()) == sums.end();
+    std::printf("\nlookup check: sum of values read %s (%llu)\n",
+                agree ? "is the same for every library" : "DIFFERS between libraries",
+                static_cast<unsigned long long>(sums.front()));
+}
+
+int Run(const Options &options) {
+    if (options.heap == "warm") {
+        mallopt(M_MMAP_MAX, 0);
+        mallopt(M_TRIM_THRESHOLD, -1);
+    }
+    std::vector<std::string> notes;
+    std::vector<Library> libs = Libraries(options, notes);
+    std::vector<std::filesystem::path> files = CorpusFiles(options);
+    std::printf("## vx_bench - heap mode: %s\n\n", options.heap.c_str());
+    std::printf("- peers not built in: %s\n", VXB_MISSING[0] != '\0' ? VXB_MISSING : "none");
+    for (const std::string &note : notes) std::printf("- %s\n", note.c_str());
+    std::printf(
+        "- measurement: >= %d samples and >= %.2f s of timed work (cap %.0f s); "
+        "%ld cores online, load %s\n",
+        options.limits.repetitions, options.limits.minSeconds, options.limits.maxSeconds,
+        sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
+    std::printf(
+        "- MB/s = 10^6 bytes of input (parse) or output (write) per second; ratios are "
+        "speed / pugixml's speed\n");
+    std::printf(
+        "- held / peak B/B: heap bytes (malloc_usable_size) held after the parse / at its "
+        "highest, per input byte; in-place parsers also keep their copy of the text\n");
+    if (files.empty()) {
+        std::fprintf(stderr, "vx_bench: no .xml files in %s\n", options.corpus.c_str());
+        return 1;
+    }
+    for (const auto &path : files) {
+        RunFile(path, libs, options);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace vxb
+
+int main(int argc, char **argv) {
+    vxb::Options options;
+    if (!vxb::ParseOptions(argc, argv, &options)) {
+        std::fputs(vxb::kUsage, stderr);
+        return 2;
+    }
+    rlim_t stack = vxb::RaiseStack(argv);
+    options.smallStack = stack != RLIM_INFINITY && stack < vxb::kStackBytes;
+    std::printf("stack limit: %s\n", stack == RLIM_INFINITY
+                                         ? "unlimited"
+                                         : (std::to_string(stack >> 20) + " MiB").c_str());
+    std::fflush(stdout);
+    if (options.heap == "both") return vxb::RunBothHeapModes(&options, vxb::Run);
+    return vxb::Run(options);
+}

@@ -1,0 +1,29 @@
+// bench_report.h - result rows and the markdown tables they are printed as.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "bench_alloc.h"
+#include "bench_measure.h"
+
+namespace vxb {
+
+struct ResultRow {
+    std::string label;
+    std::string error;  // non-empty: the row failed, this says why
+    Timing timing;
+    double amount = 0;     // per sample: input bytes (parse), output bytes (write), calls (lookup)
+    bool isBase = false;   // the row the ratio column is taken against
+    bool hasTree = true;   // parse rows: whether a held size means anything
+    bool hasHeap = false;  // parse rows: whether `heap` was counted
+    HeapCount heap;
+    double inputBytes = 0;  // parse rows: divides the heap figures
+};
+
+void PrintParseTable(const std::string &title, const std::vector<ResultRow> &rows);
+void PrintWriteTable(const std::string &title, const std::vector<ResultRow> &rows);
+void PrintLookupTable(const std::string &title, const std::vector<ResultRow> &rows);
+
+}  // namespace vxb
