@@ -83,6 +83,13 @@ struct KEL_XML_PARSE_CTX {
     KEL_XML_NODE *pending;   // node the next start tag fills
     uint32_t currentOpen;    // 1 while `current` is open
     int32_t state;           // 0 between markup, 1 element content, 2 in a start tag
+    // Private to the parser (zero in a fresh context):
+    uint32_t tokenPlain;     // 1 when the recorded word holds no "&" and no CDATA section
+    uint32_t attrCount;      // attributes of `current` read so far in its start tag
+    KEL_XML_ATTR *attrTail;  // the last of them, so that appending takes no walk
+    void *attrIndex;         // hash index of those attributes once there are many (heap)
+    uint32_t attrIndexSlots; // slots of attrIndex in use for `current`; 0: not built yet
+    uint32_t attrIndexSize;  // slots allocated in attrIndex
 };
 
 // Parses the context's buffer and always consumes the context (and the buffer
@@ -91,3 +98,50 @@ struct KEL_XML_PARSE_CTX {
 uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noexcept;
 // Releases a context, its owned buffer and an unlinked heap pending node.
 void XmlFreeParseCtx(KEL_XML_PARSE_CTX *context) noexcept;
+
+// ---- Output buffer (xml_strbuf.cpp) ---------------------------------------------
+// The serializer's growable text on the heap. Once a block exists it holds
+// `length` bytes and a NUL; growth is linear, by at least `step` bytes.
+struct KEL_XML_STRBUF {
+    char *text;         // the block of capacity + 1 bytes; null until text was held
+    uint32_t length;    // text bytes held, terminator not counted
+    uint32_t capacity;  // text bytes the block can hold, terminator not counted
+    uint32_t step;      // minimum growth in bytes
+};
+
+constexpr uint32_t kXmlStrBufStep = 1024;
+
+// Empties the record (nothing allocated) and sets the growth step.
+void XmlStrBufInit(KEL_XML_STRBUF *buffer) noexcept;
+// Makes room for `needed` text bytes: capacity + max(step, needed - length), or
+// exactly `needed` when that much cannot be had. KEL_XML_ERR_NO_MEMORY leaves
+// the buffer as it was.
+uint32_t XmlStrBufReserve(KEL_XML_STRBUF *buffer, uint32_t needed) noexcept;
+// Inserts `count` bytes at `position` (<= length). A null source or count 0
+// changes nothing. 0, KEL_XML_ERR_INVALID_PARAM or KEL_XML_ERR_NO_MEMORY.
+uint32_t XmlStrBufInsert(KEL_XML_STRBUF *buffer, const char *source, uint32_t count,
+                         uint32_t position) noexcept;
+// Appends a NUL-terminated string; as XmlStrBufInsert at the end.
+uint32_t XmlStrBufAppend(KEL_XML_STRBUF *buffer, const char *text) noexcept;
+// Appends the byte at `byte`; a null address appends nothing.
+uint32_t XmlStrBufAppendChar(KEL_XML_STRBUF *buffer, const char *byte) noexcept;
+
+// Serializer (xml_transform.cpp), declared here for the tests.
+// Appends a value with " ' < > escaped and every & that does not begin a
+// recognised reference written as "&amp;". 0, INVALID_PARAM (null), NO_MEMORY.
+uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept;
+// 1 when the ampersand at `position` must be written as "&amp;", 0 when it
+// begins a recognised reference. `remaining` counts the value's bytes from the
+// ampersand on; `scratch` holds at least remaining + 1 bytes.
+uint32_t XmlAmpNeedsEscape(const char *position, uint32_t remaining, char *scratch) noexcept;
+// 1 when a candidate ending in ";" is &lt; &gt; &amp; &apos; &quot; or a
+// character reference &#digits; / &#xhex; up to 0x10FFFF (no digits counts).
+uint32_t XmlIsKnownReference(const char *text) noexcept;
+uint32_t XmlIsDecCharRef(const char *text) noexcept;
+uint32_t XmlIsHexCharRef(const char *text) noexcept;
+// Builds the text of a node's subtree, or of one attribute, into a new heap string.
+uint32_t XmlTransformToString(KEL_XML_NODE *node, char **text) noexcept;
+// Writes a node's subtree (or one attribute) into `buffer`.
+uint32_t XmlWriteTree(KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) noexcept;
+// Writes an attribute list, "p:n=\"v\"" separated by single spaces.
+uint32_t XmlWriteAttrList(KEL_XML_ATTR *attr, KEL_XML_STRBUF *buffer) noexcept;

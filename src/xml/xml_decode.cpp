@@ -1,0 +1,175 @@
+// xml_decode.cpp - decoded copies of raw text: the five named entities, numeric
+// character references written as UTF-8, and CDATA sections taken verbatim.
+#include <climits>
+
+#include "xml_parse.h"
+
+namespace {
+
+struct NamedEntity {
+    std::string_view text;
+    char replacement;
+};
+// Tried in this order.
+constexpr NamedEntity kEntities[] = {
+    {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
+
+bool IsXmlChar(uint32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+int DigitValue(char c, bool hex) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (!hex) return -1;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// First "]]>" lying wholly inside [from, end), or null.
+const char *FindCdataClose(const char *from, const char *end) {
+    if (end - from < 3) return nullptr;
+    return static_cast<const char *>(memmem(from, static_cast<size_t>(end - from), "]]>", 3));
+}
+
+// Decodes [source, source + length) into destination; *written gets the decoded
+// length. Anything that begins inside the stretch but ends after it fails, as it
+// would when decoded against the whole text: the remaining count only shrinks.
+uint32_t Decode(char *destination, const char *source, size_t length, size_t *written) {
+    const char *p = source;
+    const char *end = source + length;
+    char *out = destination;
+    while (p < end) {
+        const char *run = p;
+        while (p < end && !XmlHasClass(*p, kXmlDecodeStop)) ++p;
+        std::memcpy(out, run, static_cast<size_t>(p - run));
+        out += p - run;
+        if (p == end) break;
+        if (*p == '<') {
+            if (!XmlIsCdataOpen(p)) {
+                *out++ = *p++;
+                continue;
+            }
+            const char *body = p + kXmlTokens[kTokCdataOpen].size();
+            if (body > end) return KEL_XML_ERR_SYNTAX;
+            const char *close = FindCdataClose(body, end);
+            if (close == nullptr) return KEL_XML_ERR_SYNTAX;
+            std::memcpy(out, body, static_cast<size_t>(close - body));
+            out += close - body;
+            p = close + kXmlTokens[kTokCdataClose].size();
+            continue;
+        }
+        const NamedEntity *entity = nullptr;
+        for (const NamedEntity &candidate : kEntities)
+            if (XmlStartsWith(p, candidate.text)) {
+                entity = &candidate;
+                break;
+            }
+        if (entity != nullptr) {
+            if (static_cast<size_t>(end - p) < entity->text.size()) return KEL_XML_ERR_SYNTAX;
+            *out++ = entity->replacement;
+            p += entity->text.size();
+            continue;
+        }
+        uint32_t refLength = 0;
+        uint32_t codePoint = XmlParseCharRef(p, &refLength);
+        if (codePoint == 0 || static_cast<size_t>(end - p) < refLength) return KEL_XML_ERR_SYNTAX;
+        uint32_t bytes = XmlEncodeUtf8(out, codePoint);
+        if (bytes == 0) return KEL_XML_ERR_SYNTAX;
+        out += bytes;
+        p += refLength;
+    }
+    *written = static_cast<size_t>(out - destination);
+    return 0;
+}
+
+bool HoldsNoMarkup(const char *source, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (XmlHasClass(source[i], kXmlDecodeStop)) return false;
+    return true;
+}
+
+}  // namespace
+
+uint32_t XmlCopyText(KEL_XML_POOL *pool, const char *source, size_t length, bool plain,
+                     char **out) noexcept {
+    if (length == 0) return 0;  // an empty stretch is never stored
+    if (source == nullptr || out == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    if (length >= INT32_MAX) return KEL_XML_ERR_NO_MEMORY;
+    size_t size = length + 1;
+    auto *copy = static_cast<char *>(pool ? XmlPoolAlloc(pool, static_cast<int32_t>(size))
+                                          : XmlMalloc(size));
+    *out = copy;
+    if (copy == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    if (plain || HoldsNoMarkup(source, length)) {
+        std::memcpy(copy, source, length);
+        copy[length] = '\0';
+        return 0;
+    }
+    size_t written = 0;
+    if (Decode(copy, source, length, &written) != 0) {
+        if (pool == nullptr) XmlFree(copy);
+        *out = nullptr;
+        return KEL_XML_ERR_SYNTAX;
+    }
+    // The bytes behind the decoded text stay zero, as in a cleared copy.
+    std::memset(copy + written, 0, size - written);
+    return 0;
+}
+
+uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length,
+                        char **out) noexcept {
+    return XmlCopyText(pool, source, length, false, out);
+}
+
+uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) noexcept {
+    if (length < 0) return KEL_XML_ERR_SYNTAX;  // the count is already below zero
+    size_t written = 0;
+    return Decode(destination, source, static_cast<size_t>(length), &written);
+}
+
+uint32_t XmlParseCharRef(const char *position, uint32_t *length) noexcept {
+    if (position[0] != '&' || position[1] != '#') return 0;
+    const char *p = position + 2;
+    bool hex = *p == 'x';
+    if (hex) ++p;
+    const char *digits = p;
+    uint32_t value = 0;
+    for (; *p != ';'; ++p) {
+        int digit = DigitValue(*p, hex);
+        if (digit < 0) return 0;  // also the terminating NUL
+        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+        if (value > 0x10FFFF) return 0;
+    }
+    if (p == digits) return 0;
+    *length = static_cast<uint32_t>(p + 1 - position);
+    return IsXmlChar(value) ? value : 0;
+}
+
+uint32_t XmlEncodeUtf8(char *destination, uint32_t codePoint) noexcept {
+    auto *out = reinterpret_cast<unsigned char *>(destination);
+    if (codePoint < 0x80) {
+        out[0] = static_cast<unsigned char>(codePoint);
+        return 1;
+    }
+    if (codePoint < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (codePoint >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+        return 2;
+    }
+    if (codePoint < 0x10000) {
+        out[0] = static_cast<unsigned char>(0xE0 | (codePoint >> 12));
+        out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+        return 3;
+    }
+    if (codePoint < 0x110000) {
+        out[0] = static_cast<unsigned char>(0xF0 | (codePoint >> 18));
+        out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+        return 4;
+    }
+    return 0;
+}

@@ -1,0 +1,124 @@
+// xml_parse.cpp - the parse entry points for text in memory, the shared parse core
+// with its dispatcher, and the rule that links each new element into the tree.
+#include "xml_parse.h"
+
+namespace {
+
+KEL_XML_PARSE_CTX *NewContext(const char *text) {
+    auto *context = static_cast<KEL_XML_PARSE_CTX *>(XmlMalloc(sizeof(KEL_XML_PARSE_CTX)));
+    if (context == nullptr) return nullptr;
+    memset_s(context, sizeof *context, 0, sizeof *context);
+    context->buffer = text;
+    context->cursor = text;
+    context->bufferBorrowed = 1;
+    return context;
+}
+
+// Releases everything of a failed parse and gives the one code of a failed parse.
+uint32_t FailParse(KEL_XML_PARSE_CTX *context, KEL_XML_NODE *document) {
+    if (context->pending == document || context->pool != nullptr) context->pending = nullptr;
+    XmlFreeTree(document);  // with a pool: the pool and everything in it
+    XmlFreeParseCtx(context);
+    return KEL_XML_ERR_SYNTAX;
+}
+
+}  // namespace
+
+XML_EXPORT uint32_t KEL_XML_Parse(const char *text, KEL_XML_NODE **document) {
+    if (text == nullptr || document == nullptr || text[0] == '\0') return KEL_XML_ERR_INVALID_PARAM;
+    *document = nullptr;
+    KEL_XML_PARSE_CTX *context = NewContext(text);
+    if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    return XmlParseBuffer(document, context);
+}
+
+XML_EXPORT uint32_t KEL_XML_ParseEx(const char *text, KEL_XML_NODE **document) {
+    if (text == nullptr || document == nullptr || text[0] == '\0') return KEL_XML_ERR_INVALID_PARAM;
+    *document = nullptr;
+    KEL_XML_PARSE_CTX *context = NewContext(text);
+    if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    context->pool = XmlPoolCreate(kXmlPoolBlockSize);
+    if (context->pool == nullptr) {
+        XmlFreeParseCtx(context);
+        return KEL_XML_ERR_NO_MEMORY;
+    }
+    return XmlParseBuffer(document, context);
+}
+
+uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noexcept {
+    KEL_XML_NODE *root = XmlAllocNode(context->pool, KEL_XML_NODE_DOCUMENT);
+    if (root == nullptr) {
+        KEL_XML_POOL *pool = context->pool;
+        XmlFreeParseCtx(context);
+        XmlPoolDestroy(pool);
+        return KEL_XML_ERR_NO_MEMORY;
+    }
+    context->pending = root;
+    memset_s(AsDoc(root)->nameCache, sizeof AsDoc(root)->nameCache, 0,
+             sizeof AsDoc(root)->nameCache);
+    if (XmlParseProlog(context) != 0 || *context->cursor == '\0')
+        return FailParse(context, root);  // no element at all
+    do {
+        if (XmlDispatch(context) != 0) return FailParse(context, root);
+    } while (*context->cursor != '\0');
+    // An element still open at the end, or an ancestor of the closed current
+    // element (a root whose end tag is missing after a closed child), is refused.
+    if (context->currentOpen || context->current != root) return FailParse(context, root);
+    *document = root;
+    XmlFreeParseCtx(context);
+    return 0;
+}
+
+void XmlFreeParseCtx(KEL_XML_PARSE_CTX *context) noexcept {
+    if (context == nullptr) return;
+    if (!context->bufferBorrowed) XmlFree(const_cast<char *>(context->buffer));
+    if (context->pending != nullptr && context->pool == nullptr) XmlFreeRecord(context->pending);
+    XmlFree(context->attrIndex);
+    XmlFree(context);
+}
+
+uint32_t XmlDispatch(KEL_XML_PARSE_CTX *context) noexcept {
+    if (context->state == 2) return XmlAttributes(context) != 0 ? KEL_XML_ERR_SYNTAX : 0;
+    XmlSkipSpace(context);
+    XmlTokenResult read = XmlNextToken(context);
+    if (read == kXmlTokenEnd) return 0;  // only whitespace, comments or instructions were left
+    if (read == kXmlTokenFailed) return KEL_XML_ERR_SYNTAX;
+    const char *token = context->token;  // an empty token starts with the byte at the cursor
+    switch (token[0]) {
+        case '>':
+            return KEL_XML_ERR_SYNTAX;
+        case '<':
+            if (token[1] == '/') return XmlEndTag(context);
+            if (!XmlIsCdataOpen(token)) return XmlStartTag(context);
+            break;
+        case '/':
+            if (token[1] == '>') return KEL_XML_ERR_SYNTAX;
+            break;
+        default:
+            break;
+    }
+    return context->state == 1 ? XmlCharData(context) : KEL_XML_ERR_SYNTAX;
+}
+
+uint32_t XmlLinkNode(KEL_XML_PARSE_CTX *context, uint32_t open) noexcept {
+    KEL_XML_NODE *node = context->pending;
+    KEL_XML_NODE *current = context->current;
+    if (current != nullptr && context->currentOpen) {
+        // An open element has no children yet: its first child is linked now.
+        node->parent = current;
+        current->firstChild = node;
+        current->lastChild = node;
+    } else if (current != nullptr) {
+        KEL_XML_NODE *parent = current->parent;
+        // A second top-level element is refused: the document node takes no sibling.
+        if (parent == nullptr) return KEL_XML_ERR_SYNTAX;
+        node->parent = parent;
+        node->prevSibling = current;
+        current->nextSibling = node;
+        if (parent->lastChild == current) parent->lastChild = node;
+    }
+    context->current = node;  // the root element is the document node itself
+    context->currentOpen = open;
+    context->pending = nullptr;
+    return 0;
+}
