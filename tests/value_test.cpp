@@ -78,7 +78,8 @@ TEST(Value, ReaderRefusesEverythingElse) {
     const std::vector<std::string> numericRefusals = {
         "", "-", "+", " 5", "5 ", "5\n", "\t5", "0x10", "0x", "1.0", "1e3", "1,000", "--5",
         "+-5", "5-", "true", "1" + std::string(23, '0'), "1" + std::string(24, '0'),
-        std::string(100, '9'), "10000000000000005"};  // the high group counts
+        std::string(100, '9'), "10000000000000005",  // the high group counts
+        "4294967296" + std::string(15, '0') + "5"};  // 26 digits: 2^32 above the middle group
     // clang-format on
     const std::vector<std::string> refusals[] = {
         {"True", "truE", "FALSE", " true", "true ", "01", "2", "", "-1", "+1"},
