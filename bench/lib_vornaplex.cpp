@@ -61,7 +61,7 @@ uint64_t Lookup(void *document, size_t calls) {
     return sum;
 }
 
-Library Row(const char *label, ParseFn parse, bool canWrite, bool canLookUp) {
+Library Row(const char *label, const char *docKind, ParseFn parse, bool canWrite, bool canLookUp) {
     Library lib;
     lib.group = "vornaplex";
     lib.label = label;
@@ -70,7 +70,7 @@ Library Row(const char *label, ParseFn parse, bool canWrite, bool canLookUp) {
     };
     lib.release = [](void *document) { KEL_XML_FreeNode(static_cast<KEL_XML_NODE *>(document)); };
     if (canWrite) {
-        lib.writeLabel = std::string(label) + " > Transform";
+        lib.writeLabel = std::string("vornaplex Transform, ") + docKind;
         lib.write = Write;
     }
     if (canLookUp) lib.lookup = Lookup;
@@ -92,9 +92,11 @@ void AddVornaplex(std::vector<Library> &libs, std::vector<std::string> &notes) {
         notes.push_back("vornaplex_xml: KEL_XML_Parse/ParseEx are not in the library yet");
     if (!canFree) return;
     if (&KEL_XML_ParseEx != nullptr)
-        libs.push_back(Row("vornaplex ParseEx (pool)", KEL_XML_ParseEx, canWrite, canLookUp));
+        libs.push_back(
+            Row("vornaplex ParseEx (pool)", "pool doc", KEL_XML_ParseEx, canWrite, canLookUp));
     if (&KEL_XML_Parse != nullptr)
-        libs.push_back(Row("vornaplex Parse (heap)", KEL_XML_Parse, canWrite, canLookUp));
+        libs.push_back(
+            Row("vornaplex Parse (heap)", "heap doc", KEL_XML_Parse, canWrite, canLookUp));
 }
 
 }  // namespace vxb
