@@ -1,0 +1,365 @@
+// Hostile inputs: a million levels of nesting through every operation that walks
+// a tree, a tag with 100,000 attributes, 64 MB names and values, 16 MB of bare
+// ampersands, unterminated constructs at the end of large texts, and a sample
+// document cut at every byte and with every byte changed. Each must end with a
+// documented code and leave nothing behind. Times are printed, never asserted.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include "support/vx_test.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Runs `f`, prints how long it took, returns its result.
+template <typename F>
+auto Timed(const char *what, F f) {
+    auto start = Clock::now();
+    auto print = [&] {
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        std::printf("[ hostile ] %-58s %10.2f ms\n", what, ms);
+    };
+    if constexpr (std::is_void_v<decltype(f())>) {
+        f();
+        print();
+    } else {
+        auto result = f();
+        print();
+        return result;
+    }
+}
+
+std::string Write(KEL_XML_NODE *node, uint32_t expected = 0) {
+    char *text = nullptr;
+    EXPECT_EQ(KEL_XML_Transform(node, &text), expected);
+    std::string copy = text ? text : "";
+    KEL_XML_FreeMem(text);
+    return copy;
+}
+
+constexpr int kLevels = 1000000;
+
+// <d><d>...<d>x</d>...</d></d>
+const std::string &DeepText() {
+    static const std::string text = [] {
+        std::string t;
+        t.reserve(kLevels * 7 + 1);
+        for (int i = 0; i < kLevels; ++i) t += "<d>";
+        t += "x";
+        for (int i = 0; i < kLevels; ++i) t += "</d>";
+        return t;
+    }();
+    return text;
+}
+
+// What the writer gives for the deep document: start tags, the innermost
+// element on one line, end tags.
+std::string DeepWritten() {
+    std::string t;
+    t.reserve(kLevels * 9);
+    for (int i = 1; i < kLevels; ++i) t += "<d>\n";
+    t += "<d>x</d>\n";
+    for (int i = 1; i < kLevels; ++i) t += "</d>\n";
+    return t;
+}
+
+KEL_XML_NODE *Deepest(KEL_XML_NODE *node, int *depth) {
+    *depth = 1;
+    for (; node->firstChild; node = node->firstChild) ++*depth;
+    return node;
+}
+
+// The operations that look the root up from the deepest node, timed one by one.
+void EditDeepest(KEL_XML_NODE *doc, KEL_XML_NODE *bottom, const char *mode) {
+    auto label = [&](const char *op) {
+        static std::string text;
+        text = std::string(op) + " on the deepest node (" + mode + ")";
+        return text.c_str();
+    };
+    int32_t number = 42;
+    EXPECT_EQ(Timed(label("AddAttr"), [&] { return KEL_XML_AddAttr(bottom, "p", "a", "1"); }), 0u);
+    EXPECT_EQ(Timed(label("SetAttr"), [&] { return KEL_XML_SetAttr(bottom, "p", "a", "2"); }), 0u);
+    EXPECT_EQ(Timed(label("SetAttrValueEx"),
+                    [&] { return KEL_XML_SetAttrValueEx(bottom, nullptr, "n", 1, &number); }),
+              0u);
+    EXPECT_EQ(
+        Timed(label("SetNodeValueEx"), [&] { return KEL_XML_SetNodeValueEx(bottom, 1, &number); }),
+        0u);
+    EXPECT_EQ(Timed(label("SetNode"), [&] { return KEL_XML_SetNode(bottom, "q", "e", "v"); }), 0u);
+    KEL_XML_NODE *child = nullptr, *sibling = nullptr, *first = nullptr;
+    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, nullptr, "c", nullptr, &child), 0u);
+    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, nullptr, "s", nullptr, &sibling), 0u);
+    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, nullptr, "f", nullptr, &first), 0u);
+    EXPECT_EQ(
+        Timed(label("AppendChildNode"), [&] { return KEL_XML_AppendChildNode(bottom, child); }),
+        0u);
+    EXPECT_EQ(
+        Timed(label("AddFirstChildNode"), [&] { return KEL_XML_AddFirstChildNode(bottom, first); }),
+        0u);
+    EXPECT_EQ(Timed(label("AddNextSiblingNode"),
+                    [&] { return KEL_XML_AddNextSiblingNode(bottom, sibling); }),
+              0u);
+    KEL_XML_NODE *copy = nullptr;
+    EXPECT_EQ(Timed(label("CloneNodeSelf"), [&] { return KEL_XML_CloneNodeSelf(bottom, &copy); }),
+              0u);
+    KEL_XML_FreeNode(copy);
+    EXPECT_EQ(Timed(label("CloneNode"), [&] { return KEL_XML_CloneNode(bottom, &copy); }), 0u);
+    EXPECT_EQ(Write(copy), "<q:e p:a=\"2\" n=\"42\">\n<f/>\n<c/>\n</q:e>\n");
+    KEL_XML_FreeNode(copy);
+    EXPECT_EQ(Timed(label("Transform"), [&] { return Write(bottom); }),
+              "<q:e p:a=\"2\" n=\"42\">\n<f/>\n<c/>\n</q:e>\n");
+    EXPECT_EQ(Timed(label("RemoveAttr"), [&] { return KEL_XML_RemoveAttr(bottom, "p", "a"); }), 0u);
+    EXPECT_EQ(Timed(label("RemoveNode"), [&] { return KEL_XML_RemoveNode(sibling); }), 0u);
+    KEL_XML_FreeNode(sibling);
+    Timed(label("FreeNode"), [&] { KEL_XML_FreeNode(child); });
+}
+
+void DeepDocument(bool pooled) {
+    const char *mode = pooled ? "pooled" : "heap";
+    KEL_XML_NODE *doc = nullptr;
+    std::string what = std::string("parse 1,000,000 levels (") + mode + ")";
+    ASSERT_EQ(
+        Timed(what.c_str(),
+              [&] { return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(DeepText().c_str(), &doc); }),
+        0u);
+    vxt::Tree owner(doc);
+    int depth = 0;
+    KEL_XML_NODE *bottom = Deepest(doc, &depth);
+    EXPECT_EQ(depth, kLevels);
+    EXPECT_STREQ(bottom->value, "x");
+    EXPECT_EQ(vxt::CheckLinks(doc), "");
+
+    int steps = Timed("iterate 1,000,000 levels", [&] {
+        int n = 0;
+        for (KEL_XML_NODE *node = KEL_XML_Iterator(doc); node; node = KEL_XML_Iterator(node)) ++n;
+        return n;
+    });
+    EXPECT_EQ(steps, kLevels - 1);
+    std::string written = Timed("write 1,000,000 levels", [&] { return Write(doc); });
+    EXPECT_TRUE(written == DeepWritten());
+    KEL_XML_NODE *copy = nullptr;
+    ASSERT_EQ(Timed("clone 1,000,000 levels", [&] { return KEL_XML_CloneNode(doc, &copy); }), 0u);
+    EXPECT_EQ(Deepest(copy, &depth)->value, std::string("x"));
+    EXPECT_EQ(depth, kLevels);
+    Timed("free a clone of 1,000,000 levels", [&] { KEL_XML_FreeNode(copy); });
+    EditDeepest(doc, bottom, mode);
+    Timed("free 1,000,000 levels", [&] { KEL_XML_FreeNode(owner.node); });
+    owner.node = nullptr;
+}
+
+TEST(Hostile, MillionLevelsOnTheHeap) { DeepDocument(false); }
+
+TEST(Hostile, MillionLevelsInAPool) { DeepDocument(true); }
+
+TEST(Hostile, MillionLevelsBuiltByInsertion) {
+    // Bottom-up: each new node takes the chain built so far as its child.
+    KEL_XML_NODE *top = nullptr;
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "d", "x", &top), 0u);
+    Timed("insert 1,000,000 levels bottom-up", [&] {
+        for (int i = 1; i < kLevels; ++i) {
+            KEL_XML_NODE *parent = nullptr;
+            ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "d", nullptr, &parent), 0u);
+            ASSERT_EQ(KEL_XML_AppendChildNode(parent, top), 0u);
+            top = parent;
+        }
+    });
+    vxt::Tree owner(top);
+    EXPECT_TRUE(Write(top) == DeepWritten());
+    // The chain cannot become its own descendant.
+    int depth = 0;
+    EXPECT_EQ(KEL_XML_AppendChildNode(Deepest(top, &depth), top), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(vxt::CheckLinks(top), "");
+}
+
+TEST(Hostile, HundredThousandAttributes) {
+    std::string text = "<a";
+    for (int i = 0; i < 100000; ++i)
+        text += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    for (bool pooled : {false, true}) {
+        auto parse = pooled ? KEL_XML_ParseEx : KEL_XML_Parse;
+        KEL_XML_NODE *doc = nullptr;
+        ASSERT_EQ(
+            Timed("parse 100,000 attributes", [&] { return parse((text + "/>").c_str(), &doc); }),
+            0u);
+        vxt::Tree owner(doc);
+        int count = 0;
+        for (KEL_XML_ATTR *a = doc->firstAttr; a; a = a->nextSibling) ++count;
+        EXPECT_EQ(count, 100000);
+        const char *value = nullptr;
+        EXPECT_EQ(KEL_XML_GetAttr(doc, nullptr, "a99999", &value), 0u);
+        EXPECT_STREQ(value, "99999");
+        EXPECT_EQ(Timed("AddAttr duplicate of the last of 100,000",
+                        [&] { return KEL_XML_AddAttr(doc, nullptr, "a99999", "x"); }),
+                  KEL_XML_ERR_DUPLICATE);
+        std::string written = Timed("write 100,000 attributes", [&] { return Write(doc); });
+        EXPECT_EQ(written, text + "/>\n");
+        KEL_XML_NODE *copy = nullptr;
+        ASSERT_EQ(
+            Timed("clone 100,000 attributes", [&] { return KEL_XML_CloneNodeSelf(doc, &copy); }),
+            0u);
+        EXPECT_EQ(Write(copy), written);
+        KEL_XML_FreeNode(copy);
+        // The same attribute repeated at the very end.
+        KEL_XML_NODE *bad = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{1});
+        EXPECT_EQ(Timed("parse 100,000 attributes + a duplicate",
+                        [&] { return parse((text + " a0=\"again\"/>").c_str(), &bad); }),
+                  KEL_XML_ERR_SYNTAX);
+        EXPECT_EQ(bad, nullptr);
+    }
+}
+
+TEST(Hostile, SixtyFourMegabyteNameAndValue) {
+    const size_t size = size_t{64} << 20;
+    std::string name(size, 'n'), value(size, 'v');
+    std::string text = "<" + name + ">" + value + "</" + name + ">";
+    for (bool pooled : {false, true}) {
+        KEL_XML_NODE *doc = nullptr;
+        ASSERT_EQ(
+            Timed("parse a 64 MB name with a 64 MB value",
+                  [&] { return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc); }),
+            0u);
+        vxt::Tree owner(doc);
+        EXPECT_EQ(std::strlen(doc->name), size);
+        EXPECT_EQ(std::strlen(doc->value), size);
+        if (pooled) continue;  // the writer does not care where the strings live
+        std::string written =
+            Timed("write a 64 MB name with a 64 MB value", [&] { return Write(doc); });
+        EXPECT_TRUE(written == text + "\n");
+    }
+    // The end tag one byte short of the name.
+    KEL_XML_NODE *doc = nullptr;
+    std::string shortEnd = "<" + name + ">v</" + name.substr(1) + ">";
+    EXPECT_EQ(KEL_XML_Parse(shortEnd.c_str(), &doc), KEL_XML_ERR_SYNTAX);
+    // An attribute with a 64 MB name and value, made by the interface.
+    KEL_XML_NODE *node = nullptr;
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "e", nullptr, &node), 0u);
+    vxt::Tree owner(node);
+    ASSERT_EQ(Timed("AddAttr with a 64 MB name and value",
+                    [&] { return KEL_XML_AddAttr(node, nullptr, name.c_str(), value.c_str()); }),
+              0u);
+    EXPECT_EQ(Write(node).size(), 2 * size + 9);
+}
+
+TEST(Hostile, SixteenMegabytesOfAmpersands) {
+    const std::string amps(size_t{16} << 20, '&');
+    // Written out: every one escaped, in time linear in the value.
+    KEL_XML_NODE *node = nullptr;
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "a", amps.c_str(), &node), 0u);
+    vxt::Tree owner(node);
+    std::string written = Timed("write 16 MB of '&' without ';'", [&] { return Write(node); });
+    EXPECT_EQ(written.size(), amps.size() * 5 + 8);
+    EXPECT_EQ(written.compare(0, 13, "<a>&amp;&amp;"), 0);
+    ASSERT_EQ(KEL_XML_AddAttr(node, nullptr, "v", amps.c_str()), 0u);
+    ASSERT_EQ(KEL_XML_SetNode(node, nullptr, nullptr, "x"), 0u);
+    written = Timed("write an attribute of 16 MB of '&'", [&] { return Write(node); });
+    EXPECT_EQ(written.size(), amps.size() * 5 + 14);
+    // Read: a bare ampersand is refused, in content and in an attribute value.
+    for (const std::string &text : {"<a>" + amps + "</a>", "<a v=\"" + amps + "\"/>"}) {
+        for (bool pooled : {false, true}) {
+            KEL_XML_NODE *doc = nullptr;
+            EXPECT_EQ(
+                Timed(
+                    "parse 16 MB of '&'",
+                    [&] { return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc); }),
+                KEL_XML_ERR_SYNTAX);
+            EXPECT_EQ(doc, nullptr);
+        }
+    }
+}
+
+// About 2 MB of well-formed elements.
+std::string LargeBody() {
+    std::string body;
+    for (int i = 0; i < 50000; ++i)
+        body += "<rec id=\"" + std::to_string(i) + "\"><v>text &amp; more</v></rec>\n";
+    return body;
+}
+
+TEST(Hostile, UnterminatedConstructsAtTheEnd) {
+    const std::string body = LargeBody();
+    const std::string cases[] = {
+        "<r>" + body + "</r><!-- never closed",
+        "<r>" + body + "<!-- never closed</r>",
+        "<r>" + body + "<v><![CDATA[never closed</v></r>",
+        "<r>" + body + "<v>a<![CDATA[never closed</v></r>",
+        "<r>" + body + "<?pi never closed</r>",
+        "<r>" + body + "</r><?pi never closed",
+        "<!DOCTYPE r [ <!ENTITY e \"never closed >" + body,
+        "<!DOCTYPE r [ never closed" + body,
+        "<?xml version=\"1.0\"" + body,
+        "<r>" + body + "<v a=\"never closed/></r>",
+        "<r>" + body,
+        "<r>" + body + "<v>&#x41",
+    };
+    for (const std::string &text : cases) {
+        for (bool pooled : {false, true}) {
+            KEL_XML_NODE *doc = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{1});
+            uint32_t result = Timed("parse 2 MB ending in an unterminated construct", [&] {
+                return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc);
+            });
+            EXPECT_EQ(result, KEL_XML_ERR_SYNTAX)
+                << text.substr(0, 40) << "..." << text.substr(text.size() - 30);
+            EXPECT_EQ(doc, nullptr);
+        }
+    }
+    KEL_XML_NODE *doc = nullptr;
+    ASSERT_EQ(KEL_XML_Parse(("<r>" + body + "</r>").c_str(), &doc), 0u);  // the body itself is fine
+    KEL_XML_FreeNode(doc);
+}
+
+const char kSample[] =
+    "<?xml version=\"1.0\"?><!DOCTYPE c [<!ENTITY e \"v\">]><!-- c -->"
+    "<p:c xmlns:p=\"u\" a='1' b=\"&lt;&#x41;\"><p:h port=\"80\">a &amp; b</p:h><e/>"
+    "<g><i>x<![CDATA[<]]>y</i><f on=\"true\"/></g><w>  </w></p:c><!-- end -->";
+
+// A parse of damaged text: a documented code, and a sound tree on success.
+void ParseDamaged(const std::string &text) {
+    for (bool pooled : {false, true}) {
+        KEL_XML_NODE *doc = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{1});
+        uint32_t result = (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc);
+        if (text.c_str()[0] == '\0') {
+            EXPECT_EQ(result, KEL_XML_ERR_INVALID_PARAM);
+            continue;
+        }
+        ASSERT_TRUE(result == 0 || result == KEL_XML_ERR_SYNTAX) << result << " for " << text;
+        if (result != 0) {
+            EXPECT_EQ(doc, nullptr);
+            continue;
+        }
+        vxt::Tree owner(doc);
+        EXPECT_EQ(vxt::CheckLinks(doc), "") << text;
+        char *written = nullptr;
+        uint32_t w = KEL_XML_Transform(doc, &written);
+        EXPECT_TRUE(w == 0 || w == KEL_XML_ERR_INVALID_PARAM) << text;
+        KEL_XML_FreeMem(written);
+    }
+}
+
+TEST(Hostile, SampleCutAtEveryByte) {
+    const std::string sample = kSample;
+    int parsed = 0;
+    for (size_t n = 0; n <= sample.size(); ++n) {
+        ParseDamaged(sample.substr(0, n));
+        KEL_XML_NODE *doc = nullptr;
+        if (n > 0 && KEL_XML_Parse(sample.substr(0, n).c_str(), &doc) == 0) ++parsed;
+        KEL_XML_FreeNode(doc);
+    }
+    EXPECT_GE(parsed, 1);  // at least the whole text
+}
+
+TEST(Hostile, SampleWithEveryByteChanged) {
+    const std::string sample = kSample;
+    for (size_t i = 0; i < sample.size(); ++i) {
+        for (char replacement : {char(sample[i] ^ 0xff), char(sample[i] ^ 0x01), '<', '>', '&', '"',
+                                 '\0', ' ', ':', ';', '/', ']'}) {
+            std::string text = sample;
+            text[i] = replacement;
+            ParseDamaged(text);
+        }
+    }
+}
+
+}  // namespace
