@@ -454,12 +454,8 @@ public:
     }
 
 private:
-    // Storage of new nodes: the pool of this node's document, or the heap.
-    KEL_XML_POOL *Pool() const noexcept {
-        const KEL_XML_NODE *root = node_;
-        while (root->parent) root = root->parent;
-        return root->pool;
-    }
+    // Storage of new nodes: the pool this node was cut from (its document's), or the heap.
+    KEL_XML_POOL *Pool() const noexcept { return node_->pool; }
     Node AddChild(std::string_view name, std::string_view value, std::string_view prefix,
                   uint32_t (*link)(KEL_XML_NODE *, KEL_XML_NODE *), const char *operation) {
         if (!node_ || name.empty()) throw Error(KEL_XML_ERR_INVALID_PARAM, operation);

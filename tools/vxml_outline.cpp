@@ -62,6 +62,10 @@ void AppendName(std::string &line, std::string_view prefix, std::string_view nam
         line.append(name);
 }
 
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
 struct Counts {
     uint64_t elements = 0;
     uint64_t attributes = 0;
@@ -79,7 +83,8 @@ void WriteLine(xml::Node node, uint64_t level, Counts &counts, std::string &line
         AppendQuoted(line, attr.value());
         ++counts.attributes;
     }
-    if (node.has_value()) {
+    // Layout whitespace left on an element with children (the writer drops it) is not shown.
+    if (node.has_value() && (!node.first_child() || !IsBlank(node.value()))) {
         line += " = ";
         AppendQuoted(line, node.value());
     }

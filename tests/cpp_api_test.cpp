@@ -1,0 +1,236 @@
+// The C++ interface (vornaplex_xml.hpp): ownership, handles and ranges, typed values, path
+// lookup, editing, and the Error scheme, including allocation failures.
+#include <set>
+
+#include "support/vx_test.h"
+#include "vornaplex_xml.hpp"
+
+namespace {
+
+namespace xml = vornaplex::xml;
+
+constexpr char kText[] =
+    "<c:config version=\"2\" c:mode=\"fast\"><server port=\"8080\">main</server>"
+    "<server port=\"8081\"/><flag>true</flag></c:config>";
+
+std::string Names(xml::Node parent) {
+    std::string out;
+    for (xml::Node child : parent.children())
+        out += (out.empty() ? "" : ",") + child.qualified_name();
+    return out;
+}
+
+std::string Attrs(xml::Node element) {
+    std::string out;
+    for (xml::Attribute attr : element.attributes())
+        out += attr.qualified_name() + "=" + std::string(attr.value()) + ";";
+    return out;
+}
+
+uint32_t CodeOf(const std::function<void()> &operation) {
+    try {
+        operation();
+    } catch (const xml::Error &error) {
+        return error.code();
+    }
+    return 0;
+}
+
+TEST(CppApi, ParsedDocumentReadsThroughHandlesAndRanges) {
+    for (xml::Storage storage : {xml::Storage::pool, xml::Storage::heap}) {
+        xml::Document doc = xml::Document::parse(kText, storage);
+        xml::Node root = doc.root();
+        EXPECT_TRUE(root.is_document());
+        EXPECT_EQ(root.qualified_name(), "c:config");
+        EXPECT_EQ(Names(root), "server,server,flag");
+        EXPECT_EQ(root.child_count(), 3u);
+        EXPECT_EQ(Attrs(root), "version=2;c:mode=fast;");
+        EXPECT_EQ(root.attribute("mode", "c").value(), "fast");
+        EXPECT_FALSE(root.attribute("mode"));  // the empty prefix is its own prefix
+        xml::Node second = root.first_child().next_sibling();
+        EXPECT_EQ(second.attribute("port").value(), "8081");
+        EXPECT_FALSE(second.has_value());
+        EXPECT_EQ(second.parent(), root);
+        EXPECT_EQ(second.prev_sibling(), root.first_child());
+        EXPECT_EQ(root.last_child().value(), "true");
+        EXPECT_EQ(root.child("c:server"), xml::Node());  // prefixed form needs a prefixed child
+        EXPECT_EQ(root.child("server"), root.first_child());
+        EXPECT_EQ(doc.to_string(),
+                  "<c:config version=\"2\" c:mode=\"fast\">\n<server port=\"8080\">main</server>\n"
+                  "<server port=\"8081\"/>\n<flag>true</flag>\n</c:config>\n");
+        EXPECT_EQ(root.first_child().to_string(), "<server port=\"8080\">main</server>\n");
+    }
+}
+
+TEST(CppApi, EmptyHandlesReadAsEmptyAndRefuseEdits) {
+    xml::Node none;
+    xml::Attribute nothing;
+    EXPECT_TRUE(none.name().empty() && none.value().empty() && none.prefix().empty());
+    EXPECT_TRUE(none.children().empty() && none.attributes().empty());
+    EXPECT_FALSE(none.parent() || none.find("a") || none.child("a") || nothing.owner());
+    EXPECT_EQ(none.child_count(), 0u);
+    EXPECT_TRUE(nothing.name().empty() && !nothing.next());
+    EXPECT_EQ(CodeOf([&] { none.set_value("x"); }), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(CodeOf([&] { none.append_child("x"); }), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(CodeOf([&] { (void)none.get<int32_t>(); }), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(CodeOf([&] { nothing.set_value("x"); }), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(CodeOf([&] { (void)xml::Document().to_string(); }), KEL_XML_ERR_INVALID_PARAM);
+}
+
+TEST(CppApi, FailuresThrowErrorWithCodeAndMessage) {
+    xml::Document doc = xml::Document::parse(kText);
+    struct Case {
+        const char *what;
+        std::function<void()> operation;
+        uint32_t code;
+    } cases[] = {
+        {"malformed text", [] { xml::Document::parse("<a><b></a>"); }, KEL_XML_ERR_SYNTAX},
+        {"empty text", [] { xml::Document::parse(""); }, KEL_XML_ERR_INVALID_PARAM},
+        {"missing file", [] { xml::Document::load("/nonexistent/x.xml"); }, KEL_XML_ERR_FILE_OPEN},
+        {"index after the first segment", [&] { doc.find("config.1"); }, KEL_XML_ERR_BAD_URL},
+        {"empty path", [&] { doc.find(""); }, KEL_XML_ERR_INVALID_PARAM},
+        {"at() on no match", [&] { doc.at("config.nothing"); }, KEL_XML_ERR_NOT_FOUND},
+        {"missing attribute", [&] { doc.root().get_attr<int32_t>("nope"); }, KEL_XML_ERR_NOT_FOUND},
+        {"text as a number", [&] { doc.root().get_attr<int32_t>("mode", "c"); },
+         KEL_XML_ERR_INVALID_PARAM},
+        {"out of range", [&] { doc.root().first_child().get_attr<int8_t>("port"); },
+         KEL_XML_ERR_INVALID_PARAM},
+        {"new attribute twice",
+         [&] {
+             doc.root().set_attr("x", "1", "c");
+             doc.root().set_attr("x", "1", "c");
+         },
+         0},
+        {"save to a directory", [&] { doc.save("/"); }, KEL_XML_ERR_FILE_OPEN},
+        {"empty element name", [&] { doc.root().append_child(""); }, KEL_XML_ERR_INVALID_PARAM},
+    };
+    for (const Case &c : cases) {
+        try {
+            c.operation();
+            EXPECT_EQ(c.code, 0u) << c.what << ": nothing thrown";
+        } catch (const xml::Error &error) {
+            EXPECT_EQ(error.code(), c.code) << c.what;
+            EXPECT_NE(std::string(error.what()).find(xml::error_message(c.code)), std::string::npos)
+                << c.what << ": " << error.what();
+        }
+    }
+    EXPECT_FALSE(doc.find("config.nothing"));  // find reports no match with an empty handle
+    EXPECT_EQ(doc.find("config.server.2").attribute("port").value(), "8081");
+}
+
+TEST(CppApi, EveryResultCodeHasItsOwnNameAndMessage) {
+    std::set<std::string> names, messages;
+    for (uint32_t code = KEL_XML_ERR_INVALID_PARAM; code <= KEL_XML_ERR_BUFFER_TOO_SMALL; ++code) {
+        names.insert(xml::error_name(code));
+        messages.insert(xml::error_message(code));
+    }
+    EXPECT_EQ(names.size(), 10u);
+    EXPECT_EQ(messages.size(), 10u);
+    EXPECT_EQ(names.count(xml::error_name(0x1F00070B)), 0u);
+    EXPECT_EQ(messages.count(xml::error_message(0x1F000700)), 0u);
+    EXPECT_STREQ(xml::error_name(KEL_XML_ERR_SYNTAX), "KEL_XML_ERR_SYNTAX");
+    EXPECT_EQ(xml::Error(KEL_XML_ERR_NO_MEMORY, "op").what(), std::string("op: out of memory"));
+    EXPECT_EQ(xml::version(), "KEL XML 2.1.9");
+}
+
+template <class T>
+void ExpectRoundTrip(T value, const char *text) {
+    xml::Document doc = xml::Document::create("v");
+    xml::Node root = doc.root();
+    root.set(value);
+    EXPECT_EQ(root.value(), text);
+    EXPECT_EQ(root.get<T>(), value);
+    root.set_attr("a", value);
+    EXPECT_EQ(root.attribute("a").value(), text);
+    EXPECT_EQ(root.get_attr<T>("a"), value);
+    root.attribute("a").set(value);
+    EXPECT_EQ(root.attribute("a").get<T>(), value);
+}
+
+TEST(CppApi, TypedValuesRoundTripAtEveryWidth) {
+    ExpectRoundTrip<bool>(true, "true");
+    ExpectRoundTrip<bool>(false, "false");
+    ExpectRoundTrip<int32_t>(INT32_MIN, "-2147483648");
+    ExpectRoundTrip<uint32_t>(UINT32_MAX, "4294967295");
+    ExpectRoundTrip<int16_t>(-32768, "-32768");
+    ExpectRoundTrip<uint16_t>(65535, "65535");
+    ExpectRoundTrip<int8_t>(-5, "-5");
+    ExpectRoundTrip<uint8_t>(255, "255");
+    static_assert(!xml::is_value_type_v<char> && !xml::is_value_type_v<int64_t>);
+}
+
+TEST(CppApi, EditingBuildsTheExpectedText) {
+    for (xml::Storage storage : {xml::Storage::pool, xml::Storage::heap}) {
+        xml::Document doc = xml::Document::create("config", "c", storage);
+        xml::Node root = doc.root();
+        xml::Node b = root.append_child("b", "text");
+        root.prepend_child("a", {}, "p");
+        xml::Node c = root.append_child("c");
+        c.append_child("gone");
+        root.set_attr("x", "1");
+        root.set_attr("x", "2");  // replaces, keeps its place
+        root.set_attr("y", uint16_t{7}, "q");
+        root.attribute("y", "q").set_value("8");
+        EXPECT_TRUE(root.remove_attr("x"));
+        EXPECT_FALSE(root.remove_attr("x"));
+        root.set_attr("z", "");  // an attribute without value
+        b.set_name("bee", "n");
+        b.set_value("changed & more");
+        root.remove_child(c);
+        EXPECT_EQ(CodeOf([&] { root.remove_child(root); }), KEL_XML_ERR_INVALID_PARAM);
+        EXPECT_EQ(doc.to_string(),
+                  "<c:config q:y=\"8\" z=\"\">\n<p:a/>\n<n:bee>changed &amp; more</n:bee>\n"
+                  "</c:config>\n");
+        EXPECT_EQ(vxt::CheckLinks(root.handle()), "");
+    }
+}
+
+TEST(CppApi, DocumentsMoveAndRelease) {
+    xml::Document a = xml::Document::parse("<a/>");
+    xml::Document b = std::move(a);
+    EXPECT_FALSE(a);
+    EXPECT_EQ(b.root().name(), "a");
+    b = xml::Document::parse("<b/>");  // frees <a/>: the leak check of the runner notices if not
+    EXPECT_EQ(b.root().name(), "b");
+    KEL_XML_NODE *raw = b.release();
+    EXPECT_FALSE(b);
+    xml::Document again(raw);
+    EXPECT_EQ(again.to_string(), "<b/>\n");
+}
+
+TEST(CppApi, AllocationFailuresThrowAndLeakNothing) {
+    for (xml::Storage storage : {xml::Storage::pool, xml::Storage::heap}) {
+        int failures = vxt::ForEachAllocFailure(
+            [storage] {
+                return CodeOf([storage] {
+                    xml::Document doc = xml::Document::parse(kText, storage);
+                    doc.root().append_child("new", "value").set_attr("n", int32_t{-1});
+                    doc.at("config.server.2").set_attr("port", "9");
+                    (void)doc.to_string();
+                });
+            },
+            [](uint32_t code, uint64_t nth) {  // 0: the library recovered from the failure
+                EXPECT_TRUE(code == 0 || code == KEL_XML_ERR_NO_MEMORY ||
+                            code == KEL_XML_ERR_SYNTAX)
+                    << "allocation " << nth << " gave " << std::hex << code;
+            });
+        EXPECT_GE(failures, storage == xml::Storage::pool ? 3 : 20);
+    }
+}
+
+TEST(CppApi, DeepTreesWalkAndWriteWithoutRecursion) {
+    constexpr size_t kDepth = 200000;
+    std::string text;
+    for (size_t i = 0; i < kDepth; ++i) text += "<d>";
+    text += "<d/>";
+    for (size_t i = 0; i < kDepth; ++i) text += "</d>";
+    xml::Document doc = xml::Document::parse(text);
+    size_t levels = 0;
+    xml::Node bottom;
+    for (xml::Node at = doc.root(); at; at = at.first_child(), ++levels) bottom = at;
+    EXPECT_EQ(levels, kDepth + 1);
+    bottom.append_child("e");
+    EXPECT_EQ(doc.to_string().size(), 9 * (kDepth + 1) + 5);  // "<d>\n" ... "<e/>\n" ... "</d>\n"
+}
+
+}  // namespace
