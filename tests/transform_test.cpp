@@ -68,9 +68,12 @@ std::string Write(KEL_XML_NODE *node) {
     return out;
 }
 
-std::string Escaped(const char *value) {
+// A value escaped into an empty buffer, or into one with room to spare (the
+// writer's usual case, where escaping writes into the block in place).
+std::string Escaped(const char *value, uint32_t room = 0) {
     KEL_XML_STRBUF buffer;
     XmlStrBufInit(&buffer);
+    if (room != 0 && XmlStrBufReserve(&buffer, room) != 0) return "no room";
     uint32_t result = XmlEscapeValue(&buffer, value);
     std::string out = result ? "error" : buffer.text ? buffer.text : "";
     XmlFree(buffer.text);
@@ -229,11 +232,18 @@ TEST(Transform, EscapingTable) {
     };
     for (const Row &r : rows) {
         EXPECT_EQ(Escaped(r.value), r.written) << r.value;
+        EXPECT_EQ(Escaped(r.value, 1000), r.written) << r.value;
         EXPECT_EQ(SlowEscape(r.value), r.written) << r.value;
         vxt::Tree e(Add(nullptr, nullptr, "e", r.value));
         ASSERT_EQ(KEL_XML_AddAttr(e, nullptr, "a", r.value), 0u);
         std::string w = r.written;
         EXPECT_EQ(Write(e), "<e a=\"" + w + "\">" + w + "</e>\n");
+    }
+    for (size_t at = 4090; at < 4100; ++at) {  // references across a 4 KB boundary
+        std::string value = std::string(at, 'a') + "&amp;&#x41;&lt;&x;" + std::string(at, '<');
+        std::string written = SlowEscape(value);
+        EXPECT_EQ(Escaped(value.c_str()), written) << at;
+        EXPECT_EQ(Escaped(value.c_str(), 7 * 8192), written) << at;
     }
     EXPECT_EQ(Escaped(""), "");
     EXPECT_EQ(XmlEscapeValue(nullptr, "x"), KEL_XML_ERR_INVALID_PARAM);
@@ -246,6 +256,7 @@ TEST(Transform, EscapingAgreesWithTheWholeCandidateRule) {
         std::string value(random() % 24, ' ');
         for (char &c : value) c = alphabet[random() % alphabet.size()];
         ASSERT_EQ(Escaped(value.c_str()), SlowEscape(value)) << value;
+        ASSERT_EQ(Escaped(value.c_str(), 200), SlowEscape(value)) << value;
     }
 }
 
@@ -289,6 +300,27 @@ TEST(Transform, NullArguments) {
     EXPECT_EQ(KEL_XML_TransformFile(nullptr, "x"), KEL_XML_ERR_INVALID_PARAM);
     EXPECT_EQ(KEL_XML_TransformFile(ex.doc, nullptr), KEL_XML_ERR_INVALID_PARAM);
     EXPECT_EQ(text, nullptr);
+}
+
+// The whole text is reserved before writing, so it takes one block however
+// long it gets; each value with an ampersand adds its one scratch block.
+TEST(Transform, BuildsTheTextInOneBlock) {
+    vxt::Tree doc(Add(nullptr, nullptr, "doc", nullptr));
+    for (int i = 0; i < 300; ++i) {
+        KEL_XML_NODE *row = Add(doc, i % 2 ? "p" : nullptr, "row", "<\"quoted\" 'text'>");
+        ASSERT_EQ(KEL_XML_AddAttr(row, nullptr, "at", "x>y"), 0u);
+        Add(row, nullptr, "cell", i % 3 ? nullptr : "v");
+    }
+    uint64_t before = XmlTestAllocCalls();
+    EXPECT_GT(Write(doc).size(), 10000u);
+    EXPECT_EQ(XmlTestAllocCalls() - before, 1u);
+    KEL_XML_NODE *row = doc->firstChild;
+    for (int i = 0; i < 7; ++i, row = row->nextSibling)
+        ASSERT_EQ(KEL_XML_SetNode(row->firstChild, nullptr, nullptr, "&amp;&&&"), 0u);
+    ASSERT_EQ(KEL_XML_SetAttr(row, nullptr, "at", "&&"), 0u);
+    before = XmlTestAllocCalls();
+    EXPECT_GT(Write(doc).size(), 10000u);
+    EXPECT_EQ(XmlTestAllocCalls() - before, 9u);
 }
 
 // A failed allocation gives NO_MEMORY and writes nothing, unless the buffer

@@ -125,6 +125,17 @@ uint32_t XmlStrBufInsert(KEL_XML_STRBUF *buffer, const char *source, uint32_t co
 uint32_t XmlStrBufAppend(KEL_XML_STRBUF *buffer, const char *text) noexcept;
 // Appends the byte at `byte`; a null address appends nothing.
 uint32_t XmlStrBufAppendChar(KEL_XML_STRBUF *buffer, const char *byte) noexcept;
+// Appends `count` bytes at the end: XmlStrBufInsert at `length`, copied in
+// place when the block has room.
+inline uint32_t XmlStrBufAppendBytes(KEL_XML_STRBUF *buffer, const char *source,
+                                     uint32_t count) noexcept {
+    if (count == 0 || count > buffer->capacity - buffer->length || source == nullptr)
+        return XmlStrBufInsert(buffer, source, count, buffer->length);
+    memcpy_s(buffer->text + buffer->length, buffer->capacity - buffer->length, source, count);
+    buffer->length += count;
+    buffer->text[buffer->length] = '\0';
+    return 0;
+}
 
 // Serializer (xml_transform.cpp), declared here for the tests.
 // Appends a value with " ' < > escaped and every & that does not begin a

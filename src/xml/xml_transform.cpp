@@ -38,57 +38,106 @@ uint32_t HexValue(char c) {
     return static_cast<uint32_t>((c | 0x20) - 'a' + 10);
 }
 
-// Replacement of a byte with a fixed one (every escapable byte but '&').
-const char *FixedReplacement(char c) {
-    switch (c) {
-        case '"':
-            return "&quot;";
-        case '\'':
-            return "&apos;";
-        case '<':
-            return "&lt;";
-        default:
-            return "&gt;";
-    }
+// What an escapable byte is written as (for the ampersand, when it begins no
+// reference); an empty text for every other byte.
+struct Replacement {
+    const char *text;
+    uint32_t length;
+};
+struct ReplacementTable {
+    Replacement of[256];
+};
+constexpr ReplacementTable MakeReplacementTable() {
+    ReplacementTable table{};
+    table.of[static_cast<uint8_t>('"')] = {"&quot;", 6};
+    table.of[static_cast<uint8_t>('&')] = {"&amp;", 5};
+    table.of[static_cast<uint8_t>('\'')] = {"&apos;", 6};
+    table.of[static_cast<uint8_t>('<')] = {"&lt;", 4};
+    table.of[static_cast<uint8_t>('>')] = {"&gt;", 4};
+    return table;
 }
+constexpr ReplacementTable kReplacements = MakeReplacementTable();
+Replacement ReplacementOf(char c) { return kReplacements.of[static_cast<uint8_t>(c)]; }
 
 // The five entity references, and their names without '&' and ';'.
 constexpr const char *kEntities[] = {"&lt;", "&gt;", "&amp;", "&apos;", "&quot;"};
-constexpr const char *kEntityNames[] = {"lt", "gt", "amp", "apos", "quot"};
+constexpr Replacement kEntityNames[] = {{"lt", 2}, {"gt", 2}, {"amp", 3}, {"apos", 4}, {"quot", 4}};
 
 // Whether the candidate prefix[0..n) (n >= 1, prefix[0] the ampersand) followed
 // by `c` can still grow into a recognised reference before its ';'.
 bool CanExtendReference(const char *prefix, uint32_t n, char c) {
-    if (n == 1 && c == '#') return true;
+    if (n == 1) return c == '#' || c == 'l' || c == 'g' || c == 'a' || c == 'q';
     if (n >= 2 && prefix[1] == '#') {
         if (n >= 3 && prefix[2] == 'x') return IsHexDigit(c);
         return IsDecDigit(c) || (n == 2 && c == 'x');
     }
-    for (const char *name : kEntityNames) {
-        size_t len = std::strlen(name);
-        if (n - 1 < len && std::memcmp(name, prefix + 1, n - 1) == 0 && name[n - 1] == c)
+    uint32_t at = n - 1;  // where `c` stands in the name
+    for (const Replacement &name : kEntityNames)
+        if (at < name.length && name.text[at] == c && std::memcmp(name.text, prefix + 1, at) == 0)
             return true;
-    }
     return false;
 }
 
-// Appends value[0..n) escaped. `scratch` serves every ampersand test of the
-// value; null when the value holds no ampersand.
-uint32_t EscapeBytes(KEL_XML_STRBUF *buffer, const char *value, uint32_t n, char *scratch) {
-    const char *end = value + n;
-    const char *run = value;  // start of the bytes not yet appended, all written as they are
-    for (const char *p = value; p < end; ++p) {
+// Appends the value bytes [p, stop) escaped, piece by piece through the
+// buffer; `end` is the end of the whole value.
+uint32_t AppendEscaped(KEL_XML_STRBUF *buffer, const char *p, const char *stop, const char *end,
+                       char *scratch) {
+    const char *run = p;  // start of the bytes not yet appended, all written as they are
+    for (; p < stop; ++p) {
         if (!NeedsEscape(*p)) continue;
         bool amp = *p == '&';
         if (amp && XmlAmpNeedsEscape(p, static_cast<uint32_t>(end - p), scratch) == 0)
             continue;  // begins a reference: the ampersand stays in the run
-        uint32_t result =
-            XmlStrBufInsert(buffer, run, static_cast<uint32_t>(p - run), buffer->length);
-        if (result == 0) result = XmlStrBufAppend(buffer, amp ? "&amp;" : FixedReplacement(*p));
+        uint32_t result = XmlStrBufAppendBytes(buffer, run, static_cast<uint32_t>(p - run));
+        Replacement replacement = ReplacementOf(*p);
+        if (result == 0)
+            result = XmlStrBufAppendBytes(buffer, replacement.text, replacement.length);
         if (result != 0) return result;
         run = p + 1;
     }
-    return XmlStrBufInsert(buffer, run, static_cast<uint32_t>(end - run), buffer->length);
+    return XmlStrBufAppendBytes(buffer, run, static_cast<uint32_t>(stop - run));
+}
+
+// Writes the value bytes [p, stop) escaped straight to `out`, which has room
+// for the longest replacement of every byte; returns the end of what it wrote.
+char *WriteEscaped(char *out, const char *p, const char *stop, const char *end, char *scratch) {
+    for (; p < stop; ++p) {
+        char c = *p;
+        if (!NeedsEscape(c) ||
+            (c == '&' && XmlAmpNeedsEscape(p, static_cast<uint32_t>(end - p), scratch) == 0)) {
+            *out++ = c;
+            continue;
+        }
+        Replacement replacement = ReplacementOf(c);
+        for (uint32_t i = 0; i < replacement.length; ++i) *out++ = replacement.text[i];
+    }
+    return out;
+}
+
+constexpr uint32_t kLongestReplacement = 6;  // "&quot;", "&apos;"
+constexpr size_t kChunk = 4096;
+
+// Appends value[0..n) escaped, a chunk at a time: a chunk that fits the block
+// even if every byte took the longest replacement is written in place, any
+// other goes through the buffer's appends, which grow it. `scratch` serves
+// every ampersand test of the value; null when the value holds no ampersand.
+uint32_t EscapeBytes(KEL_XML_STRBUF *buffer, const char *value, uint32_t n, char *scratch) {
+    const char *end = value + n;
+    for (const char *p = value; p < end;) {
+        size_t count =
+            static_cast<size_t>(end - p) < kChunk ? static_cast<size_t>(end - p) : kChunk;
+        const char *stop = p + count;
+        if (buffer->text && count * kLongestReplacement <= buffer->capacity - buffer->length) {
+            char *out = WriteEscaped(buffer->text + buffer->length, p, stop, end, scratch);
+            buffer->length = static_cast<uint32_t>(out - buffer->text);
+            buffer->text[buffer->length] = '\0';
+        } else {
+            uint32_t result = AppendEscaped(buffer, p, stop, end, scratch);
+            if (result != 0) return result;
+        }
+        p = stop;
+    }
+    return 0;
 }
 
 // ---- Sizing ----------------------------------------------------------------------
@@ -147,15 +196,21 @@ struct Writer {
     KEL_XML_STRBUF *buffer;
     uint32_t result = 0;
 
-    void Text(const char *text) {
-        if (result == 0) result = XmlStrBufAppend(buffer, text);
+    template <size_t N>
+    void Text(const char (&text)[N]) {  // a literal, its length known
+        if (result == 0) result = XmlStrBufAppendBytes(buffer, text, N - 1);
+    }
+    void String(const char *text) {
+        size_t length = std::strlen(text);
+        if (length > kMaxText) result = KEL_XML_ERR_NO_MEMORY;
+        if (result == 0) result = XmlStrBufAppendBytes(buffer, text, static_cast<uint32_t>(length));
     }
     void Name(const char *prefix, const char *name) {
         if (prefix) {
-            Text(prefix);
+            String(prefix);
             Text(":");
         }
-        Text(name);
+        String(name);
     }
     void Value(const char *value) {
         if (result == 0) result = XmlEscapeValue(buffer, value);
@@ -290,7 +345,7 @@ uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept {
 uint32_t XmlWriteAttrList(KEL_XML_ATTR *attr, KEL_XML_STRBUF *buffer) noexcept {
     for (; attr != nullptr; attr = attr->nextSibling) {
         uint32_t result = WriteAttr(attr, buffer);
-        if (result == 0 && attr->nextSibling) result = XmlStrBufAppend(buffer, " ");
+        if (result == 0 && attr->nextSibling) result = XmlStrBufAppendBytes(buffer, " ", 1);
         if (result != 0) return result;
     }
     return 0;
