@@ -74,7 +74,11 @@ struct Counts {
 
 void WriteLine(xml::Node node, uint64_t level, Counts &counts, std::string &line, std::FILE *out) {
     line.assign(2 * std::min(level, kMaxIndentLevels), ' ');
-    if (level > kMaxIndentLevels) line += "[" + std::to_string(level + 1) + "] ";
+    if (level > kMaxIndentLevels) {
+        line.push_back('[');
+        line += std::to_string(level + 1);
+        line += "] ";
+    }
     AppendName(line, node.prefix(), node.name());
     for (xml::Attribute attr : node.attributes()) {
         line.push_back(' ');
