@@ -12,23 +12,6 @@ constexpr const char *kSourceFile = "src/xml/xml_transform.cpp";
 constexpr uint32_t kMaxText = UINT32_MAX - 1;  // as the output buffer
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
-// Bytes that a value byte gains when escaped; 0 for bytes written as they are.
-// The ampersand is counted at its longest form, "&amp;".
-struct EscapeTable {
-    uint8_t extra[256];
-};
-constexpr EscapeTable MakeEscapeTable() {
-    EscapeTable table{};
-    table.extra[static_cast<uint8_t>('"')] = 5;   // &quot;
-    table.extra[static_cast<uint8_t>('&')] = 4;   // &amp;
-    table.extra[static_cast<uint8_t>('\'')] = 5;  // &apos;
-    table.extra[static_cast<uint8_t>('<')] = 3;   // &lt;
-    table.extra[static_cast<uint8_t>('>')] = 3;   // &gt;
-    return table;
-}
-constexpr EscapeTable kEscape = MakeEscapeTable();
-
-bool NeedsEscape(char c) { return kEscape.extra[static_cast<uint8_t>(c)] != 0; }
 bool IsDecDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) {
     return IsDecDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -58,6 +41,7 @@ constexpr ReplacementTable MakeReplacementTable() {
 }
 constexpr ReplacementTable kReplacements = MakeReplacementTable();
 Replacement ReplacementOf(char c) { return kReplacements.of[static_cast<uint8_t>(c)]; }
+bool NeedsEscape(char c) { return ReplacementOf(c).length != 0; }
 
 // The five entity references, and their names without '&' and ';'.
 constexpr const char *kEntities[] = {"&lt;", "&gt;", "&amp;", "&apos;", "&quot;"};
@@ -141,8 +125,8 @@ uint32_t EscapeBytes(KEL_XML_STRBUF *buffer, const char *value, uint32_t n, char
 }
 
 // ---- Sizing ----------------------------------------------------------------------
-// Writing first bounds the size of the whole text (every escapable byte at its
-// longest replacement) and reserves it in one growth, so that the appends never
+// Writing first bounds the size of the whole text (every ampersand counted as
+// "&amp;") and reserves it in one growth, so that the appends never
 // copy the text again: growth by the buffer's linear steps alone would copy
 // about n^2/2048 bytes for n bytes of text. The text is the same either way, and
 // should that block not be had the appends grow the buffer step by step.
@@ -154,8 +138,10 @@ uint64_t NameSize(const char *prefix, const char *name) {
 
 uint64_t ValueBound(const char *value) {
     uint64_t size = 0;
-    for (const char *p = value; *p != '\0'; ++p)
-        size += 1u + kEscape.extra[static_cast<uint8_t>(*p)];
+    for (const char *p = value; *p != '\0'; ++p) {
+        uint32_t replaced = ReplacementOf(*p).length;
+        size += replaced ? replaced : 1;
+    }
     return size;
 }
 
