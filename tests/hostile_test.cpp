@@ -363,3 +363,105 @@ TEST(Hostile, SampleWithEveryByteChanged) {
 }
 
 }  // namespace
+
+// ---- Misuse -------------------------------------------------------------------
+
+// Nodes cut from a pool, linked as siblings without a parent, have no root; what
+// they release must still be left to the pool, never handed to the heap.
+TEST(Misuse, PooledNodesInAParentlessChain) {
+    KEL_XML_NODE *doc = nullptr, *x = nullptr, *y = nullptr;
+    ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "doc", nullptr, &doc), 0u);
+    vxt::Tree owner(doc);
+    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, "p", "x", "v", &x), 0u);
+    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, nullptr, "y", "v", &y), 0u);
+    ASSERT_EQ(KEL_XML_AddAttr(y, nullptr, "a", "1"), 0u);
+    ASSERT_EQ(KEL_XML_AddAttr(y, nullptr, "b", "2"), 0u);
+    EXPECT_EQ(KEL_XML_AddNextSiblingNode(x, y), KEL_XML_ERR_INVALID_PARAM);  // linked, rootless
+    EXPECT_EQ(KEL_XML_SetNode(y, "", "renamed", "w"), 0u);
+    EXPECT_EQ(KEL_XML_SetNode(x, "", "", ""), 0u);
+    EXPECT_EQ(KEL_XML_SetAttr(y, nullptr, "a", "3"), KEL_XML_ERR_INVALID_PARAM);  // value set
+    int32_t n = 7;
+    EXPECT_EQ(KEL_XML_SetAttrValueEx(y, nullptr, "b", KEL_XML_VALUE_INT32, &n), 0u);
+    EXPECT_EQ(KEL_XML_SetNodeValueEx(y, KEL_XML_VALUE_INT32, &n), 0u);
+    EXPECT_EQ(KEL_XML_RemoveAttr(y, nullptr, "a"), 0u);
+    EXPECT_STREQ(y->name, "renamed");
+    EXPECT_STREQ(y->value, "7");
+    EXPECT_EQ(x->name, nullptr);
+    KEL_XML_FreeNode(y);
+    KEL_XML_FreeNode(x);
+}
+
+// Every entry point with null or empty arguments: a documented code, no crash.
+TEST(Misuse, NullAndEmptyArguments) {
+    constexpr uint32_t kInvalid = KEL_XML_ERR_INVALID_PARAM;
+    KEL_XML_NODE *node = nullptr, *out = nullptr;
+    ASSERT_EQ(KEL_XML_Parse("<a x='1'><b/></a>", &node), 0u);
+    vxt::Tree owner(node);
+    const char *s = nullptr;
+    int32_t type = 0, v = 0;
+    uint32_t count = 0;
+    char *text = nullptr;
+    KEL_XML_ATTR *handle = nullptr;
+    const struct {
+        const char *call;
+        uint32_t result, expected;
+    } cases[] = {
+        {"Parse(null)", KEL_XML_Parse(nullptr, &out), kInvalid},
+        {"Parse(, null)", KEL_XML_Parse("<a/>", nullptr), kInvalid},
+        {"ParseEx(\"\")", KEL_XML_ParseEx("", &out), kInvalid},
+        {"ParseFile(null)", KEL_XML_ParseFile(nullptr, &out), kInvalid},
+        {"ParseFileEx(, null)", KEL_XML_ParseFileEx("x", nullptr), kInvalid},
+        {"ParseFile(\"\")", KEL_XML_ParseFile("", &out), KEL_XML_ERR_FILE_OPEN},
+        {"RegFileFunc(null...)", KEL_XML_RegFileFunc(nullptr, nullptr, nullptr, nullptr, nullptr),
+         kInvalid},
+        {"CreateNode(, null)", KEL_XML_CreateNode(0, nullptr, nullptr, nullptr, nullptr), kInvalid},
+        {"CreateNodeEx(type 1)", KEL_XML_CreateNodeEx(nullptr, 1, nullptr, "a", nullptr, &out),
+         kInvalid},
+        {"SetNode(null)", KEL_XML_SetNode(nullptr, "a", "b", "c"), kInvalid},
+        {"AddFirstChildNode(null, null)", KEL_XML_AddFirstChildNode(nullptr, nullptr), kInvalid},
+        {"AppendChildNode(node, node)", KEL_XML_AppendChildNode(node, node), kInvalid},
+        {"AddNextSiblingNode(node, node)", KEL_XML_AddNextSiblingNode(node, node), kInvalid},
+        {"AddPrevSiblingNode(null, node)", KEL_XML_AddPrevSiblingNode(nullptr, node), kInvalid},
+        {"RemoveNode(root)", KEL_XML_RemoveNode(node), kInvalid},
+        {"RemoveNode(null)", KEL_XML_RemoveNode(nullptr), kInvalid},
+        {"CloneNodeSelf(null)", KEL_XML_CloneNodeSelf(nullptr, &out), kInvalid},
+        {"CloneNode(, null)", KEL_XML_CloneNode(node, nullptr), kInvalid},
+        {"GetNodeChildNum(, null)", KEL_XML_GetNodeChildNum(node, nullptr), kInvalid},
+        {"GetNodeChildNum(null)", KEL_XML_GetNodeChildNum(nullptr, &count), kInvalid},
+        {"GetNodeValue(null)", KEL_XML_GetNodeValue(nullptr, &type, &s, &s, &s), kInvalid},
+        {"AddAttr(, \"\")", KEL_XML_AddAttr(node, nullptr, "", "v"), kInvalid},
+        {"AddAttr(null)", KEL_XML_AddAttr(nullptr, nullptr, "a", "v"), kInvalid},
+        {"GetAttr(, null name)", KEL_XML_GetAttr(node, nullptr, nullptr, &s), kInvalid},
+        {"GetAttr(, null out)", KEL_XML_GetAttr(node, nullptr, "x", nullptr), kInvalid},
+        {"SetAttr(null)", KEL_XML_SetAttr(nullptr, nullptr, "x", "v"), kInvalid},
+        {"RemoveAttr(, null)", KEL_XML_RemoveAttr(node, nullptr, nullptr), kInvalid},
+        {"GetFirstAttr(, null)", KEL_XML_GetFirstAttr(node, &s, nullptr, &s), kInvalid},
+        {"GetFirstAttrEx(null)", KEL_XML_GetFirstAttrEx(nullptr, &s, &s, &s, &handle), kInvalid},
+        {"GetNextSiblingAttr(, null)",
+         KEL_XML_GetNextSiblingAttr(node, nullptr, "x", &s, &s, nullptr), kInvalid},
+        {"GetNextSiblingAttrEx(, null)", KEL_XML_GetNextSiblingAttrEx(node, &s, &s, &s, nullptr),
+         kInvalid},
+        {"GetAttrValueEx(, null)", KEL_XML_GetAttrValueEx(node, nullptr, "x", 1, nullptr),
+         kInvalid},
+        {"SetAttrValueEx(type 7)", KEL_XML_SetAttrValueEx(node, nullptr, "x", 7, &v), kInvalid},
+        {"GetNodeValueEx(type -1)", KEL_XML_GetNodeValueEx(node, -1, &v), kInvalid},
+        {"SetNodeValueEx(null)", KEL_XML_SetNodeValueEx(nullptr, 1, &v), kInvalid},
+        {"GetNodeByUrl(, \"\")", KEL_XML_GetNodeByUrl(node, "", &out), kInvalid},
+        {"GetNodeByUrl(, null)", KEL_XML_GetNodeByUrl(node, "a", nullptr), kInvalid},
+        {"Transform(null)", KEL_XML_Transform(nullptr, &text), kInvalid},
+        {"Transform(, null)", KEL_XML_Transform(node, nullptr), kInvalid},
+        {"TransformFile(, null)", KEL_XML_TransformFile(node, nullptr), kInvalid},
+        {"GetVersion(null)", KEL_XML_GetVersion(nullptr, 100), kInvalid},
+        {"RegDebugFunc(null)", KEL_XML_RegDebugFunc(nullptr), KEL_XML_ERR_NOT_FOUND},
+        {"RegMemFunc(null)", KEL_XML_RegMemFunc(nullptr, nullptr), 0},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.result, c.expected) << c.call;
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(KEL_XML_Iterator(nullptr), nullptr);
+    EXPECT_EQ(KEL_XML_GetNodeParent(nullptr), nullptr);
+    KEL_XML_FreeNode(nullptr);
+    KEL_XML_FreeMem(nullptr);
+    EXPECT_EQ(vxt::CheckLinks(node), "");
+    EXPECT_EQ(vxt::ChildNames(node), "b");
+}

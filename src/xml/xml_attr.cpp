@@ -70,14 +70,14 @@ XML_EXPORT uint32_t KEL_XML_SetAttr(KEL_XML_NODE *element, const char *prefix, c
     if (!IsElement(element) || name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, NullIfEmpty(prefix), name);
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
-    // Without a root the storage rule falls back to the heap, as for a null context.
+    // The element is the storage context: without a root its own storage decides.
     KEL_XML_NODE *root = XmlFindRoot(element);
     char *copy = nullptr;
     if (NullIfEmpty(value) != nullptr) {
-        copy = XmlDupString(root, value);
+        copy = XmlDupString(element, value);
         if (copy == nullptr) return KEL_XML_ERR_NO_MEMORY;
     }
-    if (attr->valueOwned) XmlReleaseMem(root, attr->value);
+    if (attr->valueOwned) XmlReleaseMem(element, attr->value);
     attr->value = copy;
     attr->valueOwned = copy != nullptr ? 1 : 0;
     return XmlCacheName(root ? root : element, attr);  // no root: refused, the value stays

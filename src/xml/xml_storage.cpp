@@ -10,10 +10,12 @@ namespace {
 constexpr size_t kCacheSlots = 10;
 constexpr size_t kCacheSlotSize = 12;  // 11 characters and the NUL
 
+// A record without root (one of a parentless sibling chain, or an unlinked
+// attribute) keeps the storage it was cut from: pool memory never reaches the heap.
 KEL_XML_POOL *PoolOfContext(const void *context) {
     if (context == nullptr) return nullptr;
     KEL_XML_NODE *root = XmlFindRoot(context);
-    return root ? root->pool : nullptr;
+    return root ? root->pool : static_cast<const KEL_XML_ATTR *>(context)->pool;
 }
 
 // Frees a heap record's owned strings and the record itself (no storage lookup).
