@@ -70,17 +70,18 @@ XML_EXPORT uint32_t KEL_XML_SetAttr(KEL_XML_NODE *element, const char *prefix, c
     if (!IsElement(element) || name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, NullIfEmpty(prefix), name);
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
-    // The element is the storage context: without a root its own storage decides.
+    // The root is found once; without one the element's own storage decides.
     KEL_XML_NODE *root = XmlFindRoot(element);
+    KEL_XML_NODE *context = root ? root : element;
     char *copy = nullptr;
     if (NullIfEmpty(value) != nullptr) {
-        copy = XmlDupString(element, value);
+        copy = XmlDupString(context, value);
         if (copy == nullptr) return KEL_XML_ERR_NO_MEMORY;
     }
-    if (attr->valueOwned) XmlReleaseMem(element, attr->value);
+    if (attr->valueOwned) XmlReleaseMem(context, attr->value);
     attr->value = copy;
     attr->valueOwned = copy != nullptr ? 1 : 0;
-    return XmlCacheName(root ? root : element, attr);  // no root: refused, the value stays
+    return XmlCacheName(context, attr);  // no root: refused, the value stays
 }
 
 XML_EXPORT uint32_t KEL_XML_RemoveAttr(KEL_XML_NODE *element, const char *prefix,
