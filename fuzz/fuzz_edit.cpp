@@ -209,7 +209,6 @@ struct World {
         if (!n) return;
         std::string p, m, v;
         const char *prefix = in.Arg(p), *name = in.Arg(m), *value = in.Arg(v);
-        if (!RootOf(n) && n->pool) return;  // a pooled node without root: storage unknown
         const char *before[3] = {n->prefix, n->name, n->value};
         VXF_CHECK(KEL_XML_SetNode(n, prefix, name, value) == 0);
         const char *want[3] = {prefix, name, value};
@@ -232,7 +231,6 @@ struct World {
         if (!anchor || !node || !Detached(node)) return;
         if (node->pool != StorageOf(anchor) && !IsPooledDoc(node)) return;  // never mix storage
         bool sibling = kind >= 2;
-        if (sibling && !anchor->parent && (anchor->pool || node->pool)) return;  // see SetNode
         Node *rootOfAnchor = RootOf(anchor);
         bool refused;
         if (!sibling) {
@@ -348,7 +346,6 @@ struct World {
         if (!n) return;
         std::string p, m, v;
         const char *prefix = in.Arg(p), *name = in.Arg(m), *value = in.Arg(v);
-        if (!RootOf(n) && n->pool) return;
         KEL_XML_ATTR *attr = name ? FindAttr(n, EmptyAsNull(prefix), name) : nullptr;
         uint32_t expected = !name       ? KEL_XML_ERR_INVALID_PARAM
                             : !attr     ? KEL_XML_ERR_NOT_FOUND
@@ -363,7 +360,6 @@ struct World {
         if (!n) return;
         std::string p, m;
         const char *prefix = in.Arg(p), *name = in.Arg(m);
-        if (!RootOf(n) && n->pool) return;
         KEL_XML_ATTR *attr = name ? FindAttr(n, EmptyAsNull(prefix), name) : nullptr;
         uint32_t expected = !name ? KEL_XML_ERR_INVALID_PARAM : attr ? 0 : KEL_XML_ERR_NOT_FOUND;
         VXF_CHECK(KEL_XML_RemoveAttr(n, prefix, name) == expected);
@@ -377,7 +373,6 @@ struct World {
         uint32_t bytes = in.U32();
         std::string m;
         const char *name = in.Arg(m);
-        if (!RootOf(n) && n->pool) return;
         bool valid = type >= 0 && type <= 6;
         if (in.Byte() & 1) {
             uint32_t result = KEL_XML_SetNodeValueEx(n, type, &bytes);

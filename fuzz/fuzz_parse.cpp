@@ -112,10 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (fileResult == 0) KEL_XML_FreeNode(file);
 
-    // One allocation fails, chosen by the input; everything must be given back.
+    // One allocation fails, chosen by the input, in one of the two storage modes;
+    // everything must be given back.
     uint64_t h = Hash(data, size) >> 1;
-    if (heapCalls > 0) ParseWithFailure(KEL_XML_Parse, text, h % heapCalls + 1);
-    if (poolCalls > 0) ParseWithFailure(KEL_XML_ParseEx, text, (h >> 20) % poolCalls + 1);
+    if (h & 1) {
+        if (heapCalls > 0) ParseWithFailure(KEL_XML_Parse, text, (h >> 1) % heapCalls + 1);
+    } else if (poolCalls > 0) {
+        ParseWithFailure(KEL_XML_ParseEx, text, (h >> 1) % poolCalls + 1);
+    }
     return 0;
 }
 

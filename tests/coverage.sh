@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Line and branch coverage of src/ by the test suite: builds the `coverage`
+# preset (gcc --coverage, -O0), runs vx_tests and prints gcovr's summary, one
+# line per source file, and the overall figures.
+#
+#   tests/coverage.sh [gtest filter]
+#
+# Environment: BUILD_DIR (default build/coverage). Also writes an HTML report to
+# $BUILD_DIR/coverage.html.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build/coverage}
+filter=${1:-*}
+
+cmake --preset coverage -B "$build" -DVX_BUILD_TOOLS=OFF -DVX_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build "$build" --target vx_tests -j2
+find "$build" -name '*.gcda' -delete
+"$build/tests/vx_tests" --gtest_filter="$filter" --gtest_brief=1 >"$build/coverage-tests.log" 2>&1 || {
+  tail -30 "$build/coverage-tests.log"
+  echo "coverage: the tests failed" >&2
+  exit 1
+}
+
+common=(--root . --object-directory "$build" --filter 'src/' --exclude-unreachable-branches
+        --exclude-throw-branches)
+gcovr "${common[@]}" --html-details "$build/coverage.html" >/dev/null
+gcovr "${common[@]}" --txt
+gcovr "${common[@]}" --branches --txt | tail -n +1
+gcovr "${common[@]}" --print-summary --txt /dev/null
