@@ -92,8 +92,22 @@ bool HoldsNoMarkup(const char *source, size_t length) {
 
 }  // namespace
 
-uint32_t XmlCopyText(KEL_XML_POOL *pool, const char *source, size_t length, bool plain,
-                     char **out) noexcept {
+uint32_t XmlFillDecoded(char *copy, const char *source, size_t length) noexcept {
+    if (HoldsNoMarkup(source, length)) {
+        std::memcpy(copy, source, length);
+        copy[length] = '\0';
+        return 0;
+    }
+    size_t written = 0;
+    uint32_t result = Decode(copy, source, length, &written);
+    if (result != 0) return result;
+    // The bytes behind the decoded text stay zero, as in a cleared copy.
+    std::memset(copy + written, 0, length + 1 - written);
+    return 0;
+}
+
+uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length,
+                        char **out) noexcept {
     if (length == 0) return 0;  // an empty stretch is never stored
     if (source == nullptr || out == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     if (length >= INT32_MAX) return KEL_XML_ERR_NO_MEMORY;
@@ -102,25 +116,12 @@ uint32_t XmlCopyText(KEL_XML_POOL *pool, const char *source, size_t length, bool
                                           : XmlMalloc(size));
     *out = copy;
     if (copy == nullptr) return KEL_XML_ERR_NO_MEMORY;
-    if (plain || HoldsNoMarkup(source, length)) {
-        std::memcpy(copy, source, length);
-        copy[length] = '\0';
-        return 0;
-    }
-    size_t written = 0;
-    if (Decode(copy, source, length, &written) != 0) {
+    uint32_t result = XmlFillDecoded(copy, source, length);
+    if (result != 0) {
         if (pool == nullptr) XmlFree(copy);
         *out = nullptr;
-        return KEL_XML_ERR_SYNTAX;
     }
-    // The bytes behind the decoded text stay zero, as in a cleared copy.
-    std::memset(copy + written, 0, size - written);
-    return 0;
-}
-
-uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length,
-                        char **out) noexcept {
-    return XmlCopyText(pool, source, length, false, out);
+    return result;
 }
 
 uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) noexcept {

@@ -84,12 +84,15 @@ struct KEL_XML_PARSE_CTX {
     uint32_t currentOpen;    // 1 while `current` is open
     int32_t state;           // 0 between markup, 1 element content, 2 in a start tag
     // Private to the parser (zero in a fresh context):
-    uint32_t tokenPlain;     // 1 when the recorded word holds no "&" and no CDATA section
+    uint32_t tokenFlags;     // of the recorded word: "&" or CDATA seen (1), ":" seen (2)
+    uint32_t nameFlags;      // tokenFlags of the name in the start tag read last
     uint32_t attrCount;      // attributes of `current` read so far in its start tag
     KEL_XML_ATTR *attrTail;  // the last of them, so that appending takes no walk
     void *attrIndex;         // hash index of those attributes once there are many (heap)
     uint32_t attrIndexSlots; // slots of attrIndex in use for `current`; 0: not built yet
     uint32_t attrIndexSize;  // slots allocated in attrIndex
+    char *chunkLow;          // pooled parse: free room of the current pool chunk, records
+    char *chunkHigh;         //   cut upwards from chunkLow, strings downwards from chunkHigh
 };
 
 // Parses the context's buffer and always consumes the context (and the buffer

@@ -45,6 +45,22 @@ XML_EXPORT uint32_t KEL_XML_ParseEx(const char *text, KEL_XML_NODE **document) {
     return XmlParseBuffer(document, context);
 }
 
+void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) noexcept {
+    constexpr size_t kLargest = kXmlPoolBlockSize / 8;  // larger ones go to the pool directly
+    if (size > kLargest)
+        return size >= INT32_MAX ? nullptr
+                                 : XmlPoolAlloc(context->pool, static_cast<int32_t>(size));
+    // The first chunk is the room that the document node left in the first block.
+    int32_t want = kXmlPoolBlockSize;
+    if (context->chunkHigh == nullptr && context->pool->remaining >= kXmlPoolBlockSize / 4)
+        want = context->pool->remaining & ~7;
+    auto *chunk = static_cast<char *>(XmlPoolAlloc(context->pool, want));
+    if (chunk == nullptr) return nullptr;
+    context->chunkLow = chunk;
+    context->chunkHigh = chunk + want;
+    return record ? XmlParseAllocRecord(context, size) : XmlParseAllocText(context, size);
+}
+
 uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noexcept {
     KEL_XML_NODE *root = XmlAllocNode(context->pool, KEL_XML_NODE_DOCUMENT);
     if (root == nullptr) {
@@ -79,8 +95,8 @@ void XmlFreeParseCtx(KEL_XML_PARSE_CTX *context) noexcept {
 
 uint32_t XmlDispatch(KEL_XML_PARSE_CTX *context) noexcept {
     if (context->state == 2) return XmlAttributes(context) != 0 ? KEL_XML_ERR_SYNTAX : 0;
-    XmlSkipSpace(context);
-    XmlTokenResult read = XmlNextToken(context);
+    context->cursor = XmlSkipSpaceFrom(context->cursor);
+    XmlTokenResult read = XmlReadToken(context);
     if (read == kXmlTokenEnd) return 0;  // only whitespace, comments or instructions were left
     if (read == kXmlTokenFailed) return KEL_XML_ERR_SYNTAX;
     const char *token = context->token;  // an empty token starts with the byte at the cursor

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "xml_internal.h"
+
+// The tokenizer's small steps are inlined into every handler that reads tokens.
+#define XML_HOT_INLINE inline __attribute__((always_inline))
 
 // ---- Character classes ----------------------------------------------------------
 enum : uint8_t {
@@ -26,14 +30,14 @@ constexpr std::array<uint8_t, 256> kXmlCharClass = [] {
     for (unsigned char c : std::string_view("<>=\"'")) table[c] |= kXmlDelim;
     for (int c = 0; c < 256; ++c)
         if (table[c] & kXmlDelim) table[c] |= kXmlWordStop;
-    for (unsigned char c : std::string_view("]-/&")) table[c] |= kXmlWordStop;
+    for (unsigned char c : std::string_view("]-/&:")) table[c] |= kXmlWordStop;
     table[0] |= kXmlWordStop | kXmlTextStop | kXmlValueStop;
     for (unsigned char c : std::string_view("<&")) table[c] |= kXmlTextStop | kXmlDecodeStop;
     for (unsigned char c : std::string_view("\"'<&")) table[c] |= kXmlValueStop;
     return table;
 }();
 
-inline bool XmlHasClass(char c, uint8_t cls) {
+XML_HOT_INLINE bool XmlHasClass(char c, uint8_t cls) {
     return (kXmlCharClass[static_cast<unsigned char>(c)] & cls) != 0;
 }
 
@@ -61,26 +65,9 @@ inline bool XmlStartsWith(const char *p, std::string_view what) {
         if (*p++ != c) return false;
     return true;
 }
-inline bool XmlIsCdataOpen(const char *p) {
+XML_HOT_INLINE bool XmlIsCdataOpen(const char *p) {
     return p[0] == '<' && p[1] == '!' && p[2] == '[' && XmlStartsWith(p + 3, "CDATA[");
 }
-
-// ---- Decoding (xml_decode.cpp) ----------------------------------------------------
-// Stores in *out a decoded copy of `length` bytes of source (pool or heap); nothing
-// for length 0. 0, KEL_XML_ERR_INVALID_PARAM, KEL_XML_ERR_NO_MEMORY or
-// KEL_XML_ERR_SYNTAX (out null, heap storage released).
-uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length, char **out) noexcept;
-// XmlCopyDecoded, told by a scan already made that the stretch holds no "&" and no "<".
-uint32_t XmlCopyText(KEL_XML_POOL *pool, const char *source, size_t length, bool plain,
-                     char **out) noexcept;
-// Decodes `length` bytes into destination (never longer than the source). 0 or
-// KEL_XML_ERR_SYNTAX.
-uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) noexcept;
-// Code point of the character reference at `position` ("&#...;"), 0 when there is
-// none or it is no XML character; *length gets its bytes up to and with ";".
-uint32_t XmlParseCharRef(const char *position, uint32_t *length) noexcept;
-// Writes a code point as UTF-8; bytes written, 0 from 0x110000 upwards.
-uint32_t XmlEncodeUtf8(char *destination, uint32_t codePoint) noexcept;
 
 // ---- Scanner (xml_scan.cpp) ---------------------------------------------------------
 enum XmlTokenResult { kXmlTokenFailed = -1, kXmlTokenEnd = 0, kXmlTokenRead = 1 };
@@ -104,6 +91,250 @@ const char *XmlFindTextEnd(const char *position) noexcept;
 uint32_t XmlSplitName(KEL_XML_POOL *pool, const char *source, size_t length, char **prefix,
                       char **name, int copy) noexcept;
 int XmlStrNICmp(const char *a, const char *b, size_t count) noexcept;
+
+// ---- Tokenizer (inline, shared by the dispatcher and the handlers) -------------------
+constexpr size_t kXmlCdataOpenLength = 9;   // "<![CDATA["
+constexpr size_t kXmlCdataCloseLength = 3;  // "]]>"
+
+XML_HOT_INLINE const char *XmlSkipSpaceFrom(const char *p) {
+    while (XmlHasClass(*p, kXmlSpace)) ++p;
+    return p;
+}
+
+// XmlSkipMisc, quick when no comment or processing instruction stands at the
+// cursor: both begin with "<!" or "<?", and otherwise only whitespace is skipped.
+XML_HOT_INLINE uint32_t XmlSkipMiscAt(KEL_XML_PARSE_CTX *context) {
+    const char *p = context->cursor;
+    if (p[0] == '<' && (p[1] == '!' || p[1] == '?')) return XmlSkipMisc(context);
+    context->cursor = XmlSkipSpaceFrom(p);
+    return 0;
+}
+
+// What a word scan found besides its end.
+enum : uint32_t { kXmlWordDecode = 1, kXmlWordColon = 2 };
+
+// End of the word at `p` (NUL, a delimiter, "]]>", "-->" or "/>"), CDATA sections
+// taken whole; null for a CDATA section without "]]>". *flags: kXmlWordDecode for
+// an "&" or a CDATA section, kXmlWordColon for a ":".
+XML_HOT_INLINE const char *XmlScanWord(const char *p, uint32_t *flags) {
+    uint32_t found = 0;
+    for (;;) {
+        while (!XmlHasClass(*p, kXmlWordStop)) ++p;
+        switch (*p) {
+            case '&':
+                found |= kXmlWordDecode;
+                ++p;
+                continue;
+            case ':':
+                found |= kXmlWordColon;
+                ++p;
+                continue;
+            case ']':
+                if (p[1] == ']' && p[2] == '>') break;
+                ++p;
+                continue;
+            case '-':
+                if (p[1] == '-' && p[2] == '>') break;
+                ++p;
+                continue;
+            case '/':
+                if (p[1] == '>') break;
+                ++p;
+                continue;
+            case '<': {
+                if (!XmlIsCdataOpen(p)) break;
+                const char *close = std::strstr(p + kXmlCdataOpenLength, "]]>");
+                if (close == nullptr) return nullptr;
+                found |= kXmlWordDecode | kXmlWordColon;  // a section may hide either
+                p = close + kXmlCdataCloseLength;
+                continue;
+            }
+            default:
+                break;
+        }
+        *flags = found;
+        return p;
+    }
+}
+
+XML_HOT_INLINE XmlTokenResult XmlRecordToken(KEL_XML_PARSE_CTX *context, const char *p,
+                                             size_t length, uint32_t flags) {
+    context->token = p;
+    context->tokenLen = static_cast<uint32_t>(length);
+    context->tokenFlags = flags;
+    context->cursor = p + length;
+    context->hasToken = 1;
+    return kXmlTokenRead;
+}
+
+XML_HOT_INLINE XmlTokenResult XmlReadWord(KEL_XML_PARSE_CTX *context, const char *p) {
+    uint32_t flags = 0;
+    const char *end = XmlScanWord(p, &flags);
+    if (end == nullptr || end - p >= INT32_MAX) return kXmlTokenFailed;
+    return XmlRecordToken(context, p, static_cast<size_t>(end - p), flags);
+}
+
+// XmlNextToken: skips comments, processing instructions and whitespace at the
+// cursor, then records one token (possibly empty), or reports the end or a failure.
+XML_HOT_INLINE XmlTokenResult XmlReadToken(KEL_XML_PARSE_CTX *context) {
+    const char *p = context->cursor;
+    char c = *p;
+    // The common cases first: a plain word start or a one-byte token needs no skip.
+    if (!XmlHasClass(c, kXmlWordStop)) return XmlReadWord(context, p);
+    if (c == '>' || c == '=' || c == '"' || c == '\'') return XmlRecordToken(context, p, 1, 0);
+    if (c == '\0') return kXmlTokenEnd;
+    if (XmlSkipMiscAt(context) != 0) return kXmlTokenFailed;
+    p = context->cursor;
+    switch (*p) {
+        case '\0':
+            return kXmlTokenEnd;
+        case '"':
+        case '\'':
+        case '=':
+        case '>':
+            return XmlRecordToken(context, p, 1, 0);
+        case '/':
+            return XmlRecordToken(context, p, p[1] == '>' ? 2 : 0, 0);
+        case '<':
+            if (!XmlIsCdataOpen(p)) return XmlRecordToken(context, p, p[1] == '/' ? 2 : 1, 0);
+            [[fallthrough]];
+        default:
+            return XmlReadWord(context, p);
+    }
+}
+
+// A token of at least one byte, as every reader but the dispatcher requires.
+XML_HOT_INLINE bool XmlTakeToken(KEL_XML_PARSE_CTX *context) {
+    return XmlReadToken(context) == kXmlTokenRead && context->tokenLen != 0;
+}
+
+// Character data from `p` to the "<" that ends it (CDATA sections passed whole);
+// null when the text ends first. *plain: no "&", no CDATA.
+XML_HOT_INLINE const char *XmlScanText(const char *p, bool *plain) {
+    if (*p == '\0') return nullptr;
+    bool simple = true;
+    for (;;) {
+        while (!XmlHasClass(*p, kXmlTextStop)) ++p;
+        if (*p == '&') {
+            simple = false;
+            ++p;
+            continue;
+        }
+        if (*p == '\0') return nullptr;
+        if (!XmlIsCdataOpen(p)) {
+            *plain = simple;
+            return p;
+        }
+        const char *close = std::strstr(p + kXmlCdataOpenLength, "]]>");
+        if (close == nullptr) return nullptr;
+        simple = false;
+        p = close + kXmlCdataCloseLength;
+    }
+}
+
+// Copies `length` bytes; short stretches (names, small values) without a library call.
+XML_HOT_INLINE void XmlCopyBytes(char *to, const char *from, size_t length) {
+    if (length >= 16) {
+        std::memcpy(to, from, length);
+    } else if (length >= 8) {  // two overlapping 8-byte moves
+        uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + length - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + length - 8, &tail, 8);
+    } else if (length >= 4) {
+        uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + length - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + length - 4, &tail, 4);
+    } else {
+        for (size_t i = 0; i < length; ++i) to[i] = from[i];
+    }
+}
+
+// XmlIsDelimiter: the text at `p` ends a word.
+XML_HOT_INLINE bool XmlIsDelimiterAt(const char *p) {
+    char c = *p;
+    if (c == '\0' || XmlHasClass(c, kXmlDelim)) return true;
+    return (c == ']' && p[1] == ']' && p[2] == '>') || (c == '-' && p[1] == '-' && p[2] == '>') ||
+           (c == '/' && p[1] == '>');
+}
+
+// ---- Storage of one parse (xml_parse.cpp) ------------------------------------------
+// A pooled parse cuts its records and strings out of chunks that it takes from the
+// pool: records upwards from the chunk's start, strings downwards from its end. So
+// every record and string still lives in the pool, without a pool call for each.
+void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) noexcept;
+
+// `size` bytes (a multiple of 8) for a record, 8-aligned; zero-filled in a pool.
+XML_HOT_INLINE void *XmlParseAllocRecord(KEL_XML_PARSE_CTX *context, size_t size) {
+    if (context->pool == nullptr) return XmlMalloc(size);
+    char *at = context->chunkLow;
+    if (size > static_cast<size_t>(context->chunkHigh - at))
+        return XmlParseAllocSlow(context, size, true);
+    context->chunkLow = at + size;
+    return at;
+}
+
+// `size` bytes for a string, not aligned.
+XML_HOT_INLINE char *XmlParseAllocText(KEL_XML_PARSE_CTX *context, size_t size) {
+    if (context->pool == nullptr) return static_cast<char *>(XmlMalloc(size));
+    if (size > static_cast<size_t>(context->chunkHigh - context->chunkLow))
+        return static_cast<char *>(XmlParseAllocSlow(context, size, false));
+    context->chunkHigh -= size;
+    return context->chunkHigh;
+}
+
+// A cleared record of `type` (1: attribute, otherwise element) for this parse.
+XML_HOT_INLINE KEL_XML_NODE *XmlParseNewRecord(KEL_XML_PARSE_CTX *context, int8_t type) {
+    size_t size = type == KEL_XML_NODE_ATTRIBUTE ? sizeof(KEL_XML_ATTR) : sizeof(KEL_XML_NODE);
+    void *memory = XmlParseAllocRecord(context, size);
+    if (memory == nullptr) return nullptr;
+    if (context->pool == nullptr) memset_s(memory, size, 0, size);  // pool memory is zero already
+    auto *record = static_cast<KEL_XML_NODE *>(memory);
+    record->type = type;
+    record->pool = context->pool;
+    return record;
+}
+
+// ---- Decoding (xml_decode.cpp) ----------------------------------------------------
+// Stores in *out a decoded copy of `length` bytes of source (pool or heap); nothing
+// for length 0. 0, KEL_XML_ERR_INVALID_PARAM, KEL_XML_ERR_NO_MEMORY or
+// KEL_XML_ERR_SYNTAX (out null, heap storage released).
+uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length, char **out) noexcept;
+// Decodes `length` bytes into `copy` (length + 1 bytes) and clears the bytes behind
+// the text; 0 or KEL_XML_ERR_SYNTAX.
+uint32_t XmlFillDecoded(char *copy, const char *source, size_t length) noexcept;
+// XmlCopyDecoded in the parse's storage; `plain` says that a scan already made found
+// no "&" and no "<" in the stretch, so that it is copied as it stands.
+XML_HOT_INLINE uint32_t XmlStoreText(KEL_XML_PARSE_CTX *context, const char *source, size_t length,
+                                     bool plain, char **out) {
+    if (length == 0) return 0;  // an empty stretch is never stored
+    if (length >= INT32_MAX) return KEL_XML_ERR_NO_MEMORY;
+    char *copy = XmlParseAllocText(context, length + 1);
+    *out = copy;
+    if (copy == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    if (plain) {
+        XmlCopyBytes(copy, source, length);
+        copy[length] = '\0';
+        return 0;
+    }
+    uint32_t result = XmlFillDecoded(copy, source, length);
+    if (result != 0) {
+        if (context->pool == nullptr) XmlFree(copy);
+        *out = nullptr;
+    }
+    return result;
+}
+// Decodes `length` bytes into destination (never longer than the source). 0 or
+// KEL_XML_ERR_SYNTAX.
+uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) noexcept;
+// Code point of the character reference at `position` ("&#...;"), 0 when there is
+// none or it is no XML character; *length gets its bytes up to and with ";".
+uint32_t XmlParseCharRef(const char *position, uint32_t *length) noexcept;
+// Writes a code point as UTF-8; bytes written, 0 from 0x110000 upwards.
+uint32_t XmlEncodeUtf8(char *destination, uint32_t codePoint) noexcept;
 
 // ---- Tree builder (xml_parse.cpp) ----------------------------------------------------
 uint32_t XmlDispatch(KEL_XML_PARSE_CTX *context) noexcept;

@@ -6,131 +6,65 @@
 
 namespace {
 
-constexpr size_t kCdataOpenLength = 9;   // "<![CDATA["
-constexpr size_t kCdataCloseLength = 3;  // "]]>"
-
-inline const char *SkipSpaceFrom(const char *p) {
-    while (XmlHasClass(*p, kXmlSpace)) ++p;
-    return p;
-}
-
-// Comments and processing instructions begin with "<!" or "<?"; anything else
-// leaves the run at once, and only whitespace is skipped.
-inline uint32_t SkipMiscFast(KEL_XML_PARSE_CTX *context) {
-    const char *p = context->cursor;
-    if (p[0] == '<' && (p[1] == '!' || p[1] == '?')) return XmlSkipMisc(context);
-    context->cursor = SkipSpaceFrom(p);
-    return 0;
-}
-
-// End of the word at `p` (NUL, a delimiter, "]]>", "-->" or "/>"), CDATA sections
-// taken whole; null for a CDATA section without "]]>". *plain: no "&", no CDATA.
-inline const char *ScanWord(const char *p, bool *plain) {
-    bool simple = true;
-    for (;;) {
-        while (!XmlHasClass(*p, kXmlWordStop)) ++p;
-        switch (*p) {
-            case '&':
-                simple = false;
-                ++p;
-                continue;
-            case ']':
-                if (p[1] == ']' && p[2] == '>') break;
-                ++p;
-                continue;
-            case '-':
-                if (p[1] == '-' && p[2] == '>') break;
-                ++p;
-                continue;
-            case '/':
-                if (p[1] == '>') break;
-                ++p;
-                continue;
-            case '<': {
-                if (!XmlIsCdataOpen(p)) break;
-                const char *close = std::strstr(p + kCdataOpenLength, "]]>");
-                if (close == nullptr) return nullptr;
-                simple = false;
-                p = close + kCdataCloseLength;
-                continue;
-            }
-            default:
-                break;
-        }
-        *plain = simple;
-        return p;
-    }
-}
-
-inline XmlTokenResult ReadToken(KEL_XML_PARSE_CTX *context) {
-    if (*context->cursor == '\0') return kXmlTokenEnd;
-    if (SkipMiscFast(context) != 0) return kXmlTokenFailed;
-    const char *p = context->cursor;
-    size_t length;
-    bool plain = true;
-    switch (*p) {
-        case '\0':
-            return kXmlTokenEnd;
-        case '"':
-        case '\'':
-        case '=':
-        case '>':
-            length = 1;
-            break;
-        case '/':
-            length = p[1] == '>' ? 2 : 0;
-            break;
-        default: {
-            if (*p == '<' && !XmlIsCdataOpen(p)) {
-                length = p[1] == '/' ? 2 : 1;
-                break;
-            }
-            const char *end = ScanWord(p, &plain);
-            if (end == nullptr || end - p >= INT32_MAX) return kXmlTokenFailed;
-            length = static_cast<size_t>(end - p);
-        }
-    }
-    context->token = p;
-    context->tokenLen = static_cast<uint32_t>(length);
-    context->tokenPlain = plain ? 1 : 0;
-    context->cursor = p + length;
-    context->hasToken = 1;
-    return kXmlTokenRead;
-}
-
-// A token of at least one byte, as every reader but the dispatcher requires.
-inline bool TakeToken(KEL_XML_PARSE_CTX *context) {
-    return ReadToken(context) == kXmlTokenRead && context->tokenLen != 0;
-}
-
-// The stored (decoded) name equals the token: same length, same bytes.
+// The stored (decoded) name equals the token: the same length and the same bytes.
+// A token never holds a NUL, so the stored name's NUL ends the loop as a mismatch.
 inline bool NameMatches(const char *stored, const char *token, uint32_t length) {
-    return strnlen(stored, static_cast<size_t>(length) + 1) == length &&
-           ZOTA_MemCmp(stored, token, length) == 0;
+    for (uint32_t i = 0; i < length; ++i)
+        if (stored[i] != token[i]) return false;
+    return stored[length] == '\0';
 }
 
-// Character data from `p` to the "<" that ends it (CDATA sections passed whole);
-// null when the text ends first. *plain: no "&", no CDATA.
-inline const char *ScanText(const char *p, bool *plain) {
-    if (*p == '\0') return nullptr;
-    bool simple = true;
-    for (;;) {
-        while (!XmlHasClass(*p, kXmlTextStop)) ++p;
-        if (*p == '&') {
-            simple = false;
-            ++p;
-            continue;
-        }
-        if (*p == '\0') return nullptr;
-        if (!XmlIsCdataOpen(p)) {
-            *plain = simple;
-            return p;
-        }
-        const char *close = std::strstr(p + kCdataOpenLength, "]]>");
-        if (close == nullptr) return nullptr;
-        simple = false;
-        p = close + kCdataCloseLength;
+// The split of a qualified name at its first ":" among `length` bytes, with the
+// copies made by `store` and a prefix copy given back by `release`.
+template <class Store, class Release>
+uint32_t SplitWith(Store store, Release release, const char *source, size_t length, char **prefix,
+                   char **name, bool copy) {
+    const auto *colon = static_cast<const char *>(std::memchr(source, ':', length));
+    if (colon == nullptr) return copy ? store(source, length, name) : 0;
+    size_t at = static_cast<size_t>(colon - source);
+    if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
+    uint32_t result = store(source, at, prefix);
+    if (result != 0) return result;
+    if (!copy) {
+        // In place mode `source` is the node's own name storage.
+        char *stored = const_cast<char *>(source);
+        std::memmove(stored, colon + 1, std::strlen(colon + 1) + 1);
+        return 0;
     }
+    result = store(colon + 1, length - at - 1, name);
+    if (result != 0) {
+        release(*prefix);
+        *prefix = nullptr;
+    }
+    return result;
+}
+
+// Splits an element's stored name in place when it closes; `length` bytes are looked
+// at. `mayHoldColon` is false when the scan of the name already showed no ":".
+uint32_t SplitStoredName(KEL_XML_PARSE_CTX *context, KEL_XML_NODE *element, size_t length,
+                         bool mayHoldColon) {
+    if (!mayHoldColon || std::memchr(element->name, ':', length) == nullptr) return 0;
+    auto store = [context](const char *from, size_t count, char **out) {
+        return XmlStoreText(context, from, count, false, out);
+    };
+    auto release = [](char *) {};  // no copy to give back in place mode
+    return SplitWith(store, release, element->name, length, &element->prefix, nullptr, false);
+}
+
+// Splits a raw attribute name into decoded copies of prefix and name; `flags` are
+// what the word scan of the name found.
+uint32_t SplitAttrName(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr, const char *source,
+                       size_t length, uint32_t flags) {
+    bool plain = (flags & kXmlWordDecode) == 0;
+    if ((flags & kXmlWordColon) == 0)
+        return XmlStoreText(context, source, length, plain, &attr->name);
+    auto store = [context, plain](const char *from, size_t count, char **out) {
+        return XmlStoreText(context, from, count, plain, out);
+    };
+    auto release = [context](char *copy) {
+        if (context->pool == nullptr) XmlFree(copy);
+    };
+    return SplitWith(store, release, source, length, &attr->prefix, &attr->name, true);
 }
 
 // ---- Attribute list of the element being read ----------------------------------
@@ -146,7 +80,9 @@ constexpr uint32_t kLinearAttrs = 8;
 constexpr uint32_t kFirstIndexSlots = 32;
 
 inline bool SameString(const char *a, const char *b) {
-    return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
+    if (a == b) return true;
+    if (a == nullptr || b == nullptr || a[0] != b[0]) return false;
+    return std::strcmp(a, b) == 0;
 }
 inline bool SameKey(const KEL_XML_ATTR *a, const KEL_XML_ATTR *b) {
     return SameString(a->name, b->name) && SameString(a->prefix, b->prefix);
@@ -228,15 +164,16 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
     const char *name = context->token;
     uint32_t nameLength = context->tokenLen;
     if (!XmlHasClass(name[-1], kXmlSpace)) return KEL_XML_ERR_SYNTAX;
-    KEL_XML_ATTR *attr = AsAttr(XmlAllocNode(context->pool, KEL_XML_NODE_ATTRIBUTE));
+    uint32_t nameFlags = context->tokenFlags;
+    KEL_XML_ATTR *attr = AsAttr(XmlParseNewRecord(context, KEL_XML_NODE_ATTRIBUTE));
     if (attr == nullptr) return KEL_XML_ERR_NO_MEMORY;
-    uint32_t result = XmlSplitName(context->pool, name, nameLength, &attr->prefix, &attr->name, 1);
+    uint32_t result = SplitAttrName(context, attr, name, nameLength, nameFlags);
     if (result != 0) {
         XmlFreeUnpooledRecord(attr);
         return result;
     }
     attr->nameOwned = 1;
-    if (!TakeToken(context) || context->token[0] != '=' || !TakeToken(context) ||
+    if (!XmlTakeToken(context) || context->token[0] != '=' || !XmlTakeToken(context) ||
         (context->token[0] != '"' && context->token[0] != '\'')) {
         XmlFreeUnpooledRecord(attr);
         return KEL_XML_ERR_SYNTAX;  // unquoted values are refused
@@ -255,7 +192,7 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
         if (*p == '&' || *p == '<') plain = false;
         ++p;
     }
-    result = XmlCopyText(context->pool, value, static_cast<size_t>(p - value), plain, &attr->value);
+    result = XmlStoreText(context, value, static_cast<size_t>(p - value), plain, &attr->value);
     if (result == 0) {
         attr->valueOwned = 1;
         result = AppendAttr(context, attr);
@@ -271,7 +208,7 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
 }  // namespace
 
 void XmlSkipSpace(KEL_XML_PARSE_CTX *context) noexcept {
-    context->cursor = SkipSpaceFrom(context->cursor);
+    context->cursor = XmlSkipSpaceFrom(context->cursor);
 }
 
 uint32_t XmlSkipPast(const char **position, const char *terminator) noexcept {
@@ -354,32 +291,28 @@ uint32_t XmlParseProlog(KEL_XML_PARSE_CTX *context) noexcept {
     return XmlSkipMisc(context);
 }
 
-XmlTokenResult XmlNextToken(KEL_XML_PARSE_CTX *context) noexcept { return ReadToken(context); }
+XmlTokenResult XmlNextToken(KEL_XML_PARSE_CTX *context) noexcept { return XmlReadToken(context); }
 
-bool XmlIsDelimiter(const char *position) noexcept {
-    char c = *position;
-    if (c == '\0' || XmlHasClass(c, kXmlDelim)) return true;
-    return XmlStartsWith(position, "]]>") || XmlStartsWith(position, "-->") ||
-           XmlStartsWith(position, "/>");
-}
+bool XmlIsDelimiter(const char *position) noexcept { return XmlIsDelimiterAt(position); }
 
 uint32_t XmlStartTag(KEL_XML_PARSE_CTX *context) noexcept {
-    if (!TakeToken(context)) return KEL_XML_ERR_SYNTAX;
+    if (!XmlTakeToken(context)) return KEL_XML_ERR_SYNTAX;
     KEL_XML_NODE *node = context->pending;
     if (node == nullptr) {  // taken only when a start tag needs it
-        node = XmlAllocNode(context->pool, KEL_XML_NODE_ELEMENT);
+        node = XmlParseNewRecord(context, KEL_XML_NODE_ELEMENT);
         if (node == nullptr) return KEL_XML_ERR_NO_MEMORY;
         context->pending = node;
     }
     uint32_t nameLength = context->tokenLen;
-    uint32_t result = XmlCopyText(context->pool, context->token, nameLength,
-                                  context->tokenPlain != 0, &node->name);
+    context->nameFlags = context->tokenFlags;
+    uint32_t result = XmlStoreText(context, context->token, nameLength,
+                                   (context->tokenFlags & kXmlWordDecode) == 0, &node->name);
     if (result != 0) return result;
     node->nameOwned = 1;
-    if (!TakeToken(context)) return KEL_XML_ERR_SYNTAX;
+    if (!XmlTakeToken(context)) return KEL_XML_ERR_SYNTAX;
     const char *token = context->token;
     if (token[0] == '/') {  // "/>": a word never begins with "/"
-        result = XmlSplitName(context->pool, node->name, nameLength, &node->prefix, nullptr, 0);
+        result = SplitStoredName(context, node, nameLength, context->nameFlags != 0);
         if (result == 0) result = XmlLinkNode(context, 0);
         context->state = 0;
         return result;
@@ -397,14 +330,14 @@ uint32_t XmlAttributes(KEL_XML_PARSE_CTX *context) noexcept {
     for (;;) {
         uint32_t result = ReadAttribute(context);
         if (result != 0) return result;
-        if (!TakeToken(context) || context->token[0] == '<') return KEL_XML_ERR_SYNTAX;
-        if (!XmlIsDelimiter(context->token)) continue;  // the next attribute's name
+        if (!XmlTakeToken(context) || context->token[0] == '<') return KEL_XML_ERR_SYNTAX;
+        if (!XmlIsDelimiterAt(context->token)) continue;  // the next attribute's name
         context->state = 1;
         const char *token = context->token;
         if (token[0] == '/') {  // "/>"
             KEL_XML_NODE *element = context->current;
-            result = XmlSplitName(context->pool, element->name, std::strlen(element->name),
-                                  &element->prefix, nullptr, 0);
+            if (context->nameFlags != 0)
+                result = SplitStoredName(context, element, std::strlen(element->name), true);
             if (result != 0) return result;
             context->currentOpen = 0;
             context->state = 0;
@@ -416,7 +349,7 @@ uint32_t XmlAttributes(KEL_XML_PARSE_CTX *context) noexcept {
 
 uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept {
     const char *endOpen = context->token;  // the "</"
-    if (!TakeToken(context)) return KEL_XML_ERR_SYNTAX;
+    if (!XmlTakeToken(context)) return KEL_XML_ERR_SYNTAX;
     if (!context->currentOpen) {
         if (context->current == nullptr) return KEL_XML_ERR_SYNTAX;
         context->current = context->current->parent;
@@ -425,8 +358,8 @@ uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept {
     KEL_XML_NODE *element = context->current;
     if (element == nullptr) return KEL_XML_ERR_SYNTAX;
     if (!NameMatches(element->name, context->token, context->tokenLen)) return KEL_XML_ERR_SYNTAX;
-    uint32_t result =
-        XmlSplitName(context->pool, element->name, context->tokenLen, &element->prefix, nullptr, 0);
+    uint32_t result = SplitStoredName(context, element, context->tokenLen,
+                                      (context->tokenFlags & kXmlWordColon) != 0);
     if (result != 0) return result;
     element->nameOwned = 1;
     // In element content the bytes after the last ">" (whitespace, comments and
@@ -434,13 +367,13 @@ uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept {
     if (context->state == 1 && endOpen[-1] != '>') {
         const char *start = endOpen;
         while (start > context->buffer && start[-1] != '>') --start;
-        result = XmlCopyDecoded(context->pool, start, static_cast<size_t>(endOpen - start),
-                                &element->value);
+        result = XmlStoreText(context, start, static_cast<size_t>(endOpen - start), false,
+                              &element->value);
         if (result != 0) return result;
         element->valueOwned = 1;
     }
     XmlSkipSpace(context);
-    if (!TakeToken(context) || context->token[0] != '>') return KEL_XML_ERR_SYNTAX;
+    if (!XmlTakeToken(context) || context->token[0] != '>') return KEL_XML_ERR_SYNTAX;
     return 0;
 }
 
@@ -449,24 +382,24 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
     const char *start = context->token;
     while (start > context->buffer && start[-1] == ' ') --start;  // leading SPACEs stay
     bool plain = true;
-    const char *end = ScanText(start, &plain);
+    const char *end = XmlScanText(start, &plain);
     if (end == nullptr) return KEL_XML_ERR_SYNTAX;
     context->cursor = end;
     KEL_XML_NODE *element = context->current;
     uint32_t result =
-        XmlCopyText(context->pool, start, static_cast<size_t>(end - start), plain, &element->value);
+        XmlStoreText(context, start, static_cast<size_t>(end - start), plain, &element->value);
     if (result != 0) return result;
     element->valueOwned = 1;
     // Character data is the whole content: an end tag must follow.
-    if (!TakeToken(context) || context->token[0] != '<' || context->token[1] != '/')
+    if (!XmlTakeToken(context) || context->token[0] != '<' || context->token[1] != '/')
         return KEL_XML_ERR_SYNTAX;
-    if (!TakeToken(context) || !NameMatches(element->name, context->token, context->tokenLen))
+    if (!XmlTakeToken(context) || !NameMatches(element->name, context->token, context->tokenLen))
         return KEL_XML_ERR_SYNTAX;
-    result =
-        XmlSplitName(context->pool, element->name, context->tokenLen, &element->prefix, nullptr, 0);
+    result = SplitStoredName(context, element, context->tokenLen,
+                             (context->tokenFlags & kXmlWordColon) != 0);
     if (result != 0) return result;
     element->nameOwned = 1;
-    if (!TakeToken(context) || context->token[0] != '>') return KEL_XML_ERR_SYNTAX;
+    if (!XmlTakeToken(context) || context->token[0] != '>') return KEL_XML_ERR_SYNTAX;
     context->currentOpen = 0;
     context->state = 0;
     return 0;
@@ -474,29 +407,18 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
 
 const char *XmlFindTextEnd(const char *position) noexcept {
     bool plain = true;
-    return ScanText(position, &plain);
+    return XmlScanText(position, &plain);
 }
 
 uint32_t XmlSplitName(KEL_XML_POOL *pool, const char *source, size_t length, char **prefix,
                       char **name, int copy) noexcept {
-    const auto *colon = static_cast<const char *>(std::memchr(source, ':', length));
-    if (colon == nullptr) return copy ? XmlCopyDecoded(pool, source, length, name) : 0;
-    size_t at = static_cast<size_t>(colon - source);
-    if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
-    uint32_t result = XmlCopyDecoded(pool, source, at, prefix);
-    if (result != 0) return result;
-    if (!copy) {
-        // In place mode `source` is the node's own name storage.
-        char *stored = const_cast<char *>(source);
-        std::memmove(stored, colon + 1, std::strlen(colon + 1) + 1);
-        return 0;
-    }
-    result = XmlCopyDecoded(pool, colon + 1, length - at - 1, name);
-    if (result != 0) {
-        if (pool == nullptr) XmlFree(*prefix);
-        *prefix = nullptr;
-    }
-    return result;
+    auto store = [pool](const char *from, size_t count, char **out) {
+        return XmlCopyDecoded(pool, from, count, out);
+    };
+    auto release = [pool](char *copy) {
+        if (pool == nullptr) XmlFree(copy);
+    };
+    return SplitWith(store, release, source, length, prefix, name, copy != 0);
 }
 
 int XmlStrNICmp(const char *a, const char *b, size_t count) noexcept {
