@@ -42,7 +42,7 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
     char *out = destination;
     while (p < end) {
         const char *run = p;
-        while (p < end && !XmlHasClass(*p, kXmlDecodeStop)) ++p;
+        p = XmlFindAny(p, end, '&', '<', '&');
         std::memcpy(out, run, static_cast<size_t>(p - run));
         out += p - run;
         if (p == end) break;
@@ -85,9 +85,7 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
 }
 
 bool HoldsNoMarkup(const char *source, size_t length) {
-    for (size_t i = 0; i < length; ++i)
-        if (XmlHasClass(source[i], kXmlDecodeStop)) return false;
-    return true;
+    return XmlFindAny(source, source + length, '&', '<', '&') == source + length;
 }
 
 }  // namespace

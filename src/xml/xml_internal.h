@@ -93,6 +93,7 @@ struct KEL_XML_PARSE_CTX {
     uint32_t attrIndexSize;  // slots allocated in attrIndex
     char *chunkLow;          // pooled parse: free room of the current pool chunk, records
     char *chunkHigh;         //   cut upwards from chunkLow, strings downwards from chunkHigh
+    const char *end;         // the terminating NUL of buffer
 };
 
 // Parses the context's buffer and always consumes the context (and the buffer

@@ -70,6 +70,7 @@ uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noe
         return KEL_XML_ERR_NO_MEMORY;
     }
     context->pending = root;
+    context->end = context->buffer + std::strlen(context->buffer);
     memset_s(AsDoc(root)->nameCache, sizeof AsDoc(root)->nameCache, 0,
              sizeof AsDoc(root)->nameCache);
     if (XmlParseProlog(context) != 0 || *context->cursor == '\0')
@@ -95,7 +96,22 @@ void XmlFreeParseCtx(KEL_XML_PARSE_CTX *context) noexcept {
 
 uint32_t XmlDispatch(KEL_XML_PARSE_CTX *context) noexcept {
     if (context->state == 2) return XmlAttributes(context) != 0 ? KEL_XML_ERR_SYNTAX : 0;
-    context->cursor = XmlSkipSpaceFrom(context->cursor);
+    const char *p = XmlSkipSpaceFrom(context->cursor);
+    context->cursor = p;
+    // The usual tokens first, as the tokenizer would record them: "<" or "</" where no
+    // comment, instruction or CDATA section begins, and a plain word in element content.
+    if (p[0] == '<' && p[1] != '!' && p[1] != '?') {
+        if (p[1] == '/') {
+            XmlRecordToken(context, p, 2, 0);
+            return XmlEndTag(context);
+        }
+        XmlRecordToken(context, p, 1, 0);
+        return XmlStartTag(context);
+    }
+    if (context->state == 1 && !XmlHasClass(p[0], kXmlWordStop)) {
+        context->token = p;  // character data starts with this word
+        return XmlCharData(context);
+    }
     XmlTokenResult read = XmlReadToken(context);
     if (read == kXmlTokenEnd) return 0;  // only whitespace, comments or instructions were left
     if (read == kXmlTokenFailed) return KEL_XML_ERR_SYNTAX;

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "xml_internal.h"
 
 // The tokenizer's small steps are inlined into every handler that reads tokens.
@@ -20,7 +24,6 @@ enum : uint8_t {
     kXmlDelim = 2,       // single bytes that end a word: < > = " ' and the whitespace
     kXmlWordStop = 4,    // bytes a word scan must look at: delimiters, NUL, ] - / &
     kXmlTextStop = 8,    // bytes a character-data scan must look at: < & NUL
-    kXmlValueStop = 16,  // bytes an attribute-value scan must look at: " ' < & NUL
     kXmlDecodeStop = 32  // bytes the decoder must look at: < &
 };
 
@@ -31,9 +34,8 @@ constexpr std::array<uint8_t, 256> kXmlCharClass = [] {
     for (int c = 0; c < 256; ++c)
         if (table[c] & kXmlDelim) table[c] |= kXmlWordStop;
     for (unsigned char c : std::string_view("]-/&:")) table[c] |= kXmlWordStop;
-    table[0] |= kXmlWordStop | kXmlTextStop | kXmlValueStop;
+    table[0] |= kXmlWordStop | kXmlTextStop;
     for (unsigned char c : std::string_view("<&")) table[c] |= kXmlTextStop | kXmlDecodeStop;
-    for (unsigned char c : std::string_view("\"'<&")) table[c] |= kXmlValueStop;
     return table;
 }();
 
@@ -206,6 +208,48 @@ XML_HOT_INLINE XmlTokenResult XmlReadToken(KEL_XML_PARSE_CTX *context) {
 // A token of at least one byte, as every reader but the dispatcher requires.
 XML_HOT_INLINE bool XmlTakeToken(KEL_XML_PARSE_CTX *context) {
     return XmlReadToken(context) == kXmlTokenRead && context->tokenLen != 0;
+}
+
+// The first byte in [p, end) equal to a, b or c; `end` when there is none. Sixteen
+// bytes at a time where the processor allows, never reading at or past `end`.
+XML_HOT_INLINE const char *XmlFindAny(const char *p, const char *end, char a, char b, char c) {
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, va), _mm_cmpeq_epi8(block, vb)),
+                         _mm_cmpeq_epi8(block, vc));
+        int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != a && *p != b && *p != c) ++p;
+    return p;
+}
+
+// XmlScanText for text that ends at `end` (its NUL): the same result.
+XML_HOT_INLINE const char *XmlScanTextTo(const char *p, const char *end, bool *plain) {
+    bool simple = true;
+    for (;;) {
+        p = XmlFindAny(p, end, '<', '&', '<');
+        if (p == end) return nullptr;
+        if (*p == '&') {
+            simple = false;
+            ++p;
+            continue;
+        }
+        if (!XmlIsCdataOpen(p)) {
+            *plain = simple;
+            return p;
+        }
+        const char *body = p + kXmlCdataOpenLength;
+        const void *close = memmem(body, static_cast<size_t>(end - body), "]]>", 3);
+        if (close == nullptr) return nullptr;
+        simple = false;
+        p = static_cast<const char *>(close) + kXmlCdataCloseLength;
+    }
 }
 
 // Character data from `p` to the "<" that ends it (CDATA sections passed whole);

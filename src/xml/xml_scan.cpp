@@ -173,23 +173,29 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
         return result;
     }
     attr->nameOwned = 1;
-    if (!XmlTakeToken(context) || context->token[0] != '=' || !XmlTakeToken(context) ||
-        (context->token[0] != '"' && context->token[0] != '\'')) {
-        XmlFreeUnpooledRecord(attr);
-        return KEL_XML_ERR_SYNTAX;  // unquoted values are refused
-    }
-    char quote = context->token[0];
     const char *value = context->cursor;
+    char quote = value[1];
+    if (value[0] == '=' && (quote == '"' || quote == '\'')) {
+        value += 2;  // the tokens "=" and the quote, with nothing between them
+    } else {
+        if (!XmlTakeToken(context) || context->token[0] != '=' || !XmlTakeToken(context) ||
+            (context->token[0] != '"' && context->token[0] != '\'')) {
+            XmlFreeUnpooledRecord(attr);
+            return KEL_XML_ERR_SYNTAX;  // unquoted values are refused
+        }
+        quote = context->token[0];
+        value = context->cursor;
+    }
     const char *p = value;
     bool plain = true;
     for (;;) {
-        while (!XmlHasClass(*p, kXmlValueStop)) ++p;
-        if (*p == quote) break;
-        if (*p == '\0') {
+        p = XmlFindAny(p, context->end, quote, '&', '<');
+        if (p == context->end) {
             XmlFreeUnpooledRecord(attr);
-            return KEL_XML_ERR_SYNTAX;
+            return KEL_XML_ERR_SYNTAX;  // no closing quote
         }
-        if (*p == '&' || *p == '<') plain = false;
+        if (*p == quote) break;
+        plain = false;
         ++p;
     }
     result = XmlStoreText(context, value, static_cast<size_t>(p - value), plain, &attr->value);
@@ -309,7 +315,15 @@ uint32_t XmlStartTag(KEL_XML_PARSE_CTX *context) noexcept {
                                    (context->tokenFlags & kXmlWordDecode) == 0, &node->name);
     if (result != 0) return result;
     node->nameOwned = 1;
-    if (!XmlTakeToken(context)) return KEL_XML_ERR_SYNTAX;
+    const char *p = context->cursor;
+    const char *q = XmlSkipSpaceFrom(p);
+    if (q != p && !XmlHasClass(*q, kXmlWordStop)) {  // whitespace and a plain attribute name
+        if (XmlReadWord(context, q) != kXmlTokenRead) return KEL_XML_ERR_SYNTAX;
+    } else if (*q == '>' || (q[0] == '/' && q[1] == '>')) {
+        XmlRecordToken(context, q, *q == '>' ? 1 : 2, 0);
+    } else if (!XmlTakeToken(context)) {
+        return KEL_XML_ERR_SYNTAX;
+    }
     const char *token = context->token;
     if (token[0] == '/') {  // "/>": a word never begins with "/"
         result = SplitStoredName(context, node, nameLength, context->nameFlags != 0);
@@ -330,8 +344,20 @@ uint32_t XmlAttributes(KEL_XML_PARSE_CTX *context) noexcept {
     for (;;) {
         uint32_t result = ReadAttribute(context);
         if (result != 0) return result;
-        if (!XmlTakeToken(context) || context->token[0] == '<') return KEL_XML_ERR_SYNTAX;
-        if (!XmlIsDelimiterAt(context->token)) continue;  // the next attribute's name
+        // The usual continuations are taken without the general tokenizer: whitespace
+        // and a plain name, ">" or "/>". They give the tokens it would give.
+        const char *p = context->cursor;
+        const char *q = XmlSkipSpaceFrom(p);
+        if (q != p && !XmlHasClass(*q, kXmlWordStop)) {
+            if (XmlReadWord(context, q) != kXmlTokenRead) return KEL_XML_ERR_SYNTAX;
+            continue;  // the next attribute's name
+        }
+        if (*q == '>' || (q[0] == '/' && q[1] == '>')) {
+            XmlRecordToken(context, q, *q == '>' ? 1 : 2, 0);
+        } else {
+            if (!XmlTakeToken(context) || context->token[0] == '<') return KEL_XML_ERR_SYNTAX;
+            if (!XmlIsDelimiterAt(context->token)) continue;  // the next attribute's name
+        }
         context->state = 1;
         const char *token = context->token;
         if (token[0] == '/') {  // "/>"
@@ -373,6 +399,10 @@ uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept {
         element->valueOwned = 1;
     }
     XmlSkipSpace(context);
+    if (*context->cursor == '>') {
+        context->cursor++;
+        return 0;
+    }
     if (!XmlTakeToken(context) || context->token[0] != '>') return KEL_XML_ERR_SYNTAX;
     return 0;
 }
@@ -382,7 +412,7 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
     const char *start = context->token;
     while (start > context->buffer && start[-1] == ' ') --start;  // leading SPACEs stay
     bool plain = true;
-    const char *end = XmlScanText(start, &plain);
+    const char *end = XmlScanTextTo(start, context->end, &plain);
     if (end == nullptr) return KEL_XML_ERR_SYNTAX;
     context->cursor = end;
     KEL_XML_NODE *element = context->current;
@@ -390,8 +420,11 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
         XmlStoreText(context, start, static_cast<size_t>(end - start), plain, &element->value);
     if (result != 0) return result;
     element->valueOwned = 1;
-    // Character data is the whole content: an end tag must follow.
-    if (!XmlTakeToken(context) || context->token[0] != '<' || context->token[1] != '/')
+    // Character data is the whole content: an end tag must follow. "</" standing right
+    // at the "<" is the token the tokenizer would record there.
+    if (end[1] == '/')
+        XmlRecordToken(context, end, 2, 0);
+    else if (!XmlTakeToken(context) || context->token[0] != '<' || context->token[1] != '/')
         return KEL_XML_ERR_SYNTAX;
     if (!XmlTakeToken(context) || !NameMatches(element->name, context->token, context->tokenLen))
         return KEL_XML_ERR_SYNTAX;
@@ -399,7 +432,10 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
                              (context->tokenFlags & kXmlWordColon) != 0);
     if (result != 0) return result;
     element->nameOwned = 1;
-    if (!XmlTakeToken(context) || context->token[0] != '>') return KEL_XML_ERR_SYNTAX;
+    if (*context->cursor == '>')
+        context->cursor++;
+    else if (!XmlTakeToken(context) || context->token[0] != '>')
+        return KEL_XML_ERR_SYNTAX;
     context->currentOpen = 0;
     context->state = 0;
     return 0;
