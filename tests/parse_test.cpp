@@ -387,7 +387,7 @@ TEST(Parse, AllocationFailuresGiveNoMemoryOnlyBeforeTheDocumentExists) {
 
 TEST(Parse, TextOnReadOnlyPagesIsNeverWrittenNorReadPastItsEnd) {
     const char text[] =
-        "<?xml version='1.0'?><p:r a='&amp;'><e x='1'>t&lt;<![CDATA[c]]></e>"
+        "<?xml version='1.0'?><p:r a='&amp;'><e x='1' y=\"2\">t&lt;<![CDATA[c]]></e>"
         "<f/><g></g>\n</p:r>";
     size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     void *memory =
@@ -401,8 +401,19 @@ TEST(Parse, TextOnReadOnlyPagesIsNeverWrittenNorReadPastItsEnd) {
         KEL_XML_NODE *doc = nullptr;
         ASSERT_EQ(parse(copy, &doc), 0u);
         vxt::Tree owner(doc);
-        EXPECT_EQ(Dump(doc), "p|r @a=\"&\"=\"\\n\" {e @x=\"1\"=\"t<c\" f g}");
+        EXPECT_EQ(Dump(doc), "p|r @a=\"&\"=\"\\n\" {e @x=\"1\" @y=\"2\"=\"t<c\" f g}");
     }
     EXPECT_EQ(std::memcmp(copy, text, sizeof text), 0);
+    // Every prefix, its NUL on the last readable byte: nothing past it is ever read.
+    ASSERT_EQ(mprotect(memory, page, PROT_READ | PROT_WRITE), 0);
+    for (size_t cut = 1; cut + 1 < sizeof text; ++cut) {
+        char *prefix = static_cast<char *>(memory) + page - cut - 1;
+        std::memcpy(prefix, text, cut);
+        prefix[cut] = '\0';
+        for (ParseFn parse : kEntryPoints) {
+            KEL_XML_NODE *doc = nullptr;
+            EXPECT_EQ(parse(prefix, &doc), KEL_XML_ERR_SYNTAX) << cut;
+        }
+    }
     munmap(memory, 2 * page);
 }

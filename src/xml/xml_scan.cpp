@@ -174,8 +174,8 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
     }
     attr->nameOwned = 1;
     const char *value = context->cursor;
-    char quote = value[1];
-    if (value[0] == '=' && (quote == '"' || quote == '\'')) {
+    char quote = value[0] == '=' ? value[1] : '\0';
+    if (quote == '"' || quote == '\'') {
         value += 2;  // the tokens "=" and the quote, with nothing between them
     } else {
         if (!XmlTakeToken(context) || context->token[0] != '=' || !XmlTakeToken(context) ||
