@@ -125,7 +125,8 @@ void FileSites(const std::string &name) {
         for (void *pc : trace) {
             std::string site = Site(Symbolize(pc));
             if (Wrapper(site)) continue;
-            g_report->sites[site].insert(name.substr(name.rfind('_') + 1));
+            std::string op = name.substr(name.rfind('_') + 1);
+            g_report->sites[site].insert(op.substr(0, op.find(' ')));
             break;
         }
     }

@@ -465,3 +465,59 @@ TEST(Misuse, NullAndEmptyArguments) {
     EXPECT_EQ(vxt::CheckLinks(node), "");
     EXPECT_EQ(vxt::ChildNames(node), "b");
 }
+
+// The bounded copies under every refusal of their table: the result, errno and
+// what is written. The library never passes such arguments; a caller's adapter may.
+TEST(Misuse, BoundedCopiesRefuseBadArguments) {
+    char dest[4];
+    auto reset = [&] { std::memcpy(dest, "abc", 4); };
+    struct Case {
+        const char *what;
+        int (*call)(char *dest);
+        int result;
+        const char *after;  // dest afterwards (4 bytes), or null when unchanged
+    };
+    static const char zeros[4] = {0, 0, 0, 0};
+    const Case cases[] = {
+        {"memcpy_s count 0", [](char *d) { return memcpy_s(d, 4, "xy", 0); }, 0, nullptr},
+        {"memcpy_s null destination", [](char *) { return memcpy_s(nullptr, 4, "xy", 2); }, EINVAL,
+         nullptr},
+        {"memcpy_s null source", [](char *d) { return memcpy_s(d, 4, nullptr, 2); }, EINVAL, zeros},
+        {"memcpy_s too small", [](char *d) { return memcpy_s(d, 2, "xyz", 3); }, ERANGE, "\0\0c"},
+        {"memmove_s null source", [](char *d) { return memmove_s(d, 4, nullptr, 2); }, EINVAL,
+         nullptr},
+        {"memmove_s too small", [](char *d) { return memmove_s(d, 2, "xyz", 3); }, ERANGE, nullptr},
+        {"memmove_s overlap", [](char *d) { return memmove_s(d + 1, 3, d, 2); }, 0, "aab"},
+        {"memset_s null", [](char *) { return memset_s(nullptr, 4, 0, 4); }, EINVAL, nullptr},
+        {"memset_s count over size", [](char *d) { return memset_s(d, 2, 0, 4); }, ERANGE, "\0\0c"},
+        {"strncpy_s zero size", [](char *d) { return strncpy_s(d, 0, "x", 1); }, EINVAL, nullptr},
+        {"strncpy_s null source", [](char *d) { return strncpy_s(d, 4, nullptr, 1); }, EINVAL,
+         "\0bc"},
+        {"strncpy_s does not fit", [](char *d) { return strncpy_s(d, 2, "xyz", 3); }, ERANGE,
+         "\0bc"},
+        {"strncpy_s stops at count", [](char *d) { return strncpy_s(d, 4, "xyz", 2); }, 0, "xy\0"},
+    };
+    for (const Case &c : cases) {
+        reset();
+        errno = 0;
+        EXPECT_EQ(c.call(dest), c.result) << c.what;
+        EXPECT_EQ(std::memcmp(dest, c.after ? c.after : "abc", 4), 0) << c.what;
+    }
+}
+
+// Lengths at the 32-bit limit of the output buffer are refused before any
+// allocation, and the text held so far stays as it was.
+TEST(Misuse, OutputBufferRefusesImpossibleSizes) {
+    KEL_XML_STRBUF buffer;
+    XmlStrBufInit(&buffer);
+    ASSERT_EQ(XmlStrBufAppend(&buffer, "abc"), 0u);
+    uint64_t calls = XmlTestAllocCalls();
+    EXPECT_EQ(XmlStrBufReserve(&buffer, UINT32_MAX), KEL_XML_ERR_NO_MEMORY);
+    EXPECT_EQ(XmlStrBufInsert(&buffer, "x", UINT32_MAX - 1, 3), KEL_XML_ERR_NO_MEMORY);
+    EXPECT_EQ(XmlStrBufInsert(&buffer, "x", 1, 4), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(XmlStrBufInsert(nullptr, "x", 1, 0), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(XmlTestAllocCalls(), calls);
+    EXPECT_STREQ(buffer.text, "abc");
+    EXPECT_EQ(buffer.length, 3u);
+    XmlFree(buffer.text);
+}
