@@ -27,12 +27,6 @@ int DigitValue(char c, bool hex) {
     return -1;
 }
 
-// First "]]>" lying wholly inside [from, end), or null.
-const char *FindCdataClose(const char *from, const char *end) {
-    if (end - from < 3) return nullptr;
-    return static_cast<const char *>(memmem(from, static_cast<size_t>(end - from), "]]>", 3));
-}
-
 // Decodes [source, source + length) into destination; *written gets the decoded
 // length. Anything that begins inside the stretch but ends after it fails, as it
 // would when decoded against the whole text: the remaining count only shrinks.
@@ -53,7 +47,7 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
             }
             const char *body = p + kXmlTokens[kTokCdataOpen].size();
             if (body > end) return KEL_XML_ERR_SYNTAX;
-            const char *close = FindCdataClose(body, end);
+            const char *close = XmlFindCdataClose(body, end);
             if (close == nullptr) return KEL_XML_ERR_SYNTAX;
             std::memcpy(out, body, static_cast<size_t>(close - body));
             out += close - body;

@@ -229,6 +229,18 @@ XML_HOT_INLINE const char *XmlFindAny(const char *p, const char *end, char a, ch
     return p;
 }
 
+// The first "]]>" lying wholly inside [p, end), or null.
+inline const char *XmlFindCdataClose(const char *p, const char *end) {
+    while (end - p >= 3) {
+        const auto *hit =
+            static_cast<const char *>(std::memchr(p, ']', static_cast<size_t>(end - p - 2)));
+        if (hit == nullptr) return nullptr;
+        if (hit[1] == ']' && hit[2] == '>') return hit;
+        p = hit + 1;
+    }
+    return nullptr;
+}
+
 // XmlScanText for text that ends at `end` (its NUL): the same result.
 XML_HOT_INLINE const char *XmlScanTextTo(const char *p, const char *end, bool *plain) {
     bool simple = true;
@@ -245,10 +257,10 @@ XML_HOT_INLINE const char *XmlScanTextTo(const char *p, const char *end, bool *p
             return p;
         }
         const char *body = p + kXmlCdataOpenLength;
-        const void *close = memmem(body, static_cast<size_t>(end - body), "]]>", 3);
+        const char *close = XmlFindCdataClose(body, end);
         if (close == nullptr) return nullptr;
         simple = false;
-        p = static_cast<const char *>(close) + kXmlCdataCloseLength;
+        p = close + kXmlCdataCloseLength;
     }
 }
 
