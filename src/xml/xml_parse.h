@@ -20,11 +20,10 @@
 
 // ---- Character classes ----------------------------------------------------------
 enum : uint8_t {
-    kXmlSpace = 1,       // LF, TAB, CR, SPACE: the only whitespace of the parser
-    kXmlDelim = 2,       // single bytes that end a word: < > = " ' and the whitespace
-    kXmlWordStop = 4,    // bytes a word scan must look at: delimiters, NUL, ] - / &
-    kXmlTextStop = 8,    // bytes a character-data scan must look at: < & NUL
-    kXmlDecodeStop = 32  // bytes the decoder must look at: < &
+    kXmlSpace = 1,     // LF, TAB, CR, SPACE: the only whitespace of the parser
+    kXmlDelim = 2,     // single bytes that end a word: < > = " ' and the whitespace
+    kXmlWordStop = 4,  // bytes a word scan must look at: delimiters, NUL, ] - / & :
+    kXmlTextStop = 8   // bytes a character-data scan must look at: < & NUL
 };
 
 constexpr std::array<uint8_t, 256> kXmlCharClass = [] {
@@ -35,7 +34,7 @@ constexpr std::array<uint8_t, 256> kXmlCharClass = [] {
         if (table[c] & kXmlDelim) table[c] |= kXmlWordStop;
     for (unsigned char c : std::string_view("]-/&:")) table[c] |= kXmlWordStop;
     table[0] |= kXmlWordStop | kXmlTextStop;
-    for (unsigned char c : std::string_view("<&")) table[c] |= kXmlTextStop | kXmlDecodeStop;
+    for (unsigned char c : std::string_view("<&")) table[c] |= kXmlTextStop;
     return table;
 }();
 
