@@ -34,24 +34,26 @@ const char kSample[] =
 KEL_XML_NODE *const kUntouched = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{0x5a5a});
 
 // ---- Which allocation sites the injection reaches (AddressSanitizer only) ------
-// A clean run of an operation makes the same allocations, in the same order, as
-// the failing runs reach one by one; so the sites of a clean run's allocations
-// are the sites that the injection made fail.
+// The library's allocations that succeed during an injection loop are recorded
+// with their stacks: run N+1 passes the allocation that run N made fail, and the
+// last run passes them all, so the sites seen are the sites that were made to
+// fail (and the fallbacks that only a failure opens).
 constexpr int kFrames = 8;
 struct Trace {
     void *pc[kFrames];
     size_t depth;
 };
-Trace g_traces[4096];
+Trace g_traces[1 << 16];
 size_t g_traceCount = 0;
 bool g_recording = false;
 uint64_t g_lastCall = 0;
 
 void RecordAllocation(const volatile void *pointer, size_t) {
-    if (!g_recording || g_traceCount == std::size(g_traces)) return;
+    if (!g_recording) return;
     uint64_t calls = XmlTestAllocCalls();  // moves only for the library's allocations
     if (calls == g_lastCall) return;
     g_lastCall = calls;
+    if (g_traceCount == std::size(g_traces)) return;  // FileSites reports the overflow
     Trace &t = g_traces[g_traceCount++];
     int thread;
     t.depth = __asan_get_alloc_stack(const_cast<void *>(pointer), t.pc, kFrames, &thread);
@@ -118,6 +120,7 @@ void StartRecording() {
 // Files the sites of the allocations recorded since StartRecording under `name`.
 void FileSites(const std::string &name) {
     g_recording = false;
+    EXPECT_LT(g_traceCount, std::size(g_traces)) << "allocation traces of " << name << " cut off";
     std::set<std::vector<void *>> unique;
     for (size_t i = 0; i < g_traceCount; ++i)
         unique.insert(std::vector<void *>(g_traces[i].pc, g_traces[i].pc + g_traces[i].depth));
