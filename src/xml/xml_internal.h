@@ -24,6 +24,8 @@ KEL_XML_POOL *XmlPoolCreate(int32_t blockSize) noexcept;
 // bytes so that records stay aligned; null for a null pool, size < 1 or no memory
 // (the chain then stays as it was).
 void *XmlPoolAlloc(KEL_XML_POOL *pool, int32_t size) noexcept;
+// XmlPoolAlloc without the clearing, for callers that write every byte they take.
+void *XmlPoolAllocRaw(KEL_XML_POOL *pool, int32_t size) noexcept;
 // Frees every block; null does nothing.
 void XmlPoolDestroy(KEL_XML_POOL *pool) noexcept;
 
@@ -91,8 +93,8 @@ struct KEL_XML_PARSE_CTX {
     void *attrIndex;         // hash index of those attributes once there are many (heap)
     uint32_t attrIndexSlots; // slots of attrIndex in use for `current`; 0: not built yet
     uint32_t attrIndexSize;  // slots allocated in attrIndex
-    char *chunkLow;          // pooled parse: free room of the current pool chunk, records
-    char *chunkHigh;         //   cut upwards from chunkLow, strings downwards from chunkHigh
+    char *chunkLow;          // pooled parse: free room of the current pool chunk, strings
+    char *chunkHigh;         //   cut upwards from chunkLow, records downwards from chunkHigh
     const char *end;         // the terminating NUL of buffer
 };
 

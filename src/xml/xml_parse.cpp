@@ -49,12 +49,12 @@ void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) no
     constexpr size_t kLargest = kXmlPoolBlockSize / 8;  // larger ones go to the pool directly
     if (size > kLargest)
         return size >= INT32_MAX ? nullptr
-                                 : XmlPoolAlloc(context->pool, static_cast<int32_t>(size));
+                                 : XmlPoolAllocRaw(context->pool, static_cast<int32_t>(size));
     // The first chunk is the room that the document node left in the first block.
     int32_t want = kXmlPoolBlockSize;
     if (context->chunkHigh == nullptr && context->pool->remaining >= kXmlPoolBlockSize / 4)
         want = context->pool->remaining & ~7;
-    auto *chunk = static_cast<char *>(XmlPoolAlloc(context->pool, want));
+    auto *chunk = static_cast<char *>(XmlPoolAllocRaw(context->pool, want));
     if (chunk == nullptr) return nullptr;
     context->chunkLow = chunk;
     context->chunkHigh = chunk + want;
@@ -75,9 +75,7 @@ uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noe
              sizeof AsDoc(root)->nameCache);
     if (XmlParseProlog(context) != 0 || *context->cursor == '\0')
         return FailParse(context, root);  // no element at all
-    do {
-        if (XmlDispatch(context) != 0) return FailParse(context, root);
-    } while (*context->cursor != '\0');
+    if (XmlParseContent(context) != 0) return FailParse(context, root);
     // An element still open at the end, or an ancestor of the closed current
     // element (a root whose end tag is missing after a closed child), is refused.
     if (context->currentOpen || context->current != root) return FailParse(context, root);

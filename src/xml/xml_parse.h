@@ -82,6 +82,20 @@ XmlTokenResult XmlNextToken(KEL_XML_PARSE_CTX *context) noexcept;
 bool XmlIsDelimiter(const char *position) noexcept;
 uint32_t XmlStartTag(KEL_XML_PARSE_CTX *context) noexcept;
 uint32_t XmlAttributes(KEL_XML_PARSE_CTX *context) noexcept;
+// The attribute list of `current` read so far in its start tag goes on: from the
+// recorded token (an attribute name), or with afterValue from the cursor standing
+// after a value's closing quote.
+uint32_t XmlAttributesFrom(KEL_XML_PARSE_CTX *context, bool afterValue) noexcept;
+// Appends to `current`'s list with the duplicate check: KEL_XML_ERR_DUPLICATE when
+// the key is taken, KEL_XML_ERR_NO_MEMORY when the index cannot grow.
+uint32_t XmlAppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) noexcept;
+// Attributes of one tag checked for duplicates by walking the list; from this many
+// on, by a hash index.
+constexpr uint32_t kXmlLinearAttrs = 8;
+// Splits an element's stored name in place when it closes; `length` bytes are looked
+// at. `mayHoldColon` is false when the scan of the name already showed no ":".
+uint32_t XmlSplitStoredName(KEL_XML_PARSE_CTX *context, KEL_XML_NODE *element, size_t length,
+                            bool mayHoldColon) noexcept;
 uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept;
 uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept;
 const char *XmlFindTextEnd(const char *position) noexcept;
@@ -318,27 +332,27 @@ XML_HOT_INLINE bool XmlIsDelimiterAt(const char *p) {
 
 // ---- Storage of one parse (xml_parse.cpp) ------------------------------------------
 // A pooled parse cuts its records and strings out of chunks that it takes from the
-// pool: records upwards from the chunk's start, strings downwards from its end. So
+// pool: strings upwards from the chunk's start, records downwards from its end. So
 // every record and string still lives in the pool, without a pool call for each.
 void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) noexcept;
 
-// `size` bytes (a multiple of 8) for a record, 8-aligned; zero-filled in a pool.
+// `size` bytes (a multiple of 8) for a record, 8-aligned, not cleared.
 XML_HOT_INLINE void *XmlParseAllocRecord(KEL_XML_PARSE_CTX *context, size_t size) {
     if (context->pool == nullptr) return XmlMalloc(size);
-    char *at = context->chunkLow;
-    if (size > static_cast<size_t>(context->chunkHigh - at))
+    if (size > static_cast<size_t>(context->chunkHigh - context->chunkLow))
         return XmlParseAllocSlow(context, size, true);
-    context->chunkLow = at + size;
-    return at;
+    context->chunkHigh -= size;
+    return context->chunkHigh;
 }
 
 // `size` bytes for a string, not aligned.
 XML_HOT_INLINE char *XmlParseAllocText(KEL_XML_PARSE_CTX *context, size_t size) {
     if (context->pool == nullptr) return static_cast<char *>(XmlMalloc(size));
-    if (size > static_cast<size_t>(context->chunkHigh - context->chunkLow))
+    char *at = context->chunkLow;
+    if (size > static_cast<size_t>(context->chunkHigh - at))
         return static_cast<char *>(XmlParseAllocSlow(context, size, false));
-    context->chunkHigh -= size;
-    return context->chunkHigh;
+    context->chunkLow = at + size;
+    return at;
 }
 
 // A cleared record of `type` (1: attribute, otherwise element) for this parse.
@@ -346,7 +360,7 @@ XML_HOT_INLINE KEL_XML_NODE *XmlParseNewRecord(KEL_XML_PARSE_CTX *context, int8_
     size_t size = type == KEL_XML_NODE_ATTRIBUTE ? sizeof(KEL_XML_ATTR) : sizeof(KEL_XML_NODE);
     void *memory = XmlParseAllocRecord(context, size);
     if (memory == nullptr) return nullptr;
-    if (context->pool == nullptr) memset_s(memory, size, 0, size);  // pool memory is zero already
+    memset_s(memory, size, 0, size);  // chunks are not cleared: every byte is written
     auto *record = static_cast<KEL_XML_NODE *>(memory);
     record->type = type;
     record->pool = context->pool;
@@ -390,6 +404,11 @@ uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) no
 uint32_t XmlParseCharRef(const char *position, uint32_t *length) noexcept;
 // Writes a code point as UTF-8; bytes written, 0 from 0x110000 upwards.
 uint32_t XmlEncodeUtf8(char *destination, uint32_t codePoint) noexcept;
+
+// ---- Main loop (xml_content.cpp) -----------------------------------------------------
+// Reads the text from the cursor (after the prolog, not at the NUL) to its end, step
+// by step as the dispatcher would; 0, or KEL_XML_ERR_SYNTAX for a failed step.
+uint32_t XmlParseContent(KEL_XML_PARSE_CTX *context) noexcept;
 
 // ---- Tree builder (xml_parse.cpp) ----------------------------------------------------
 uint32_t XmlDispatch(KEL_XML_PARSE_CTX *context) noexcept;

@@ -39,18 +39,6 @@ uint32_t SplitWith(Store store, Release release, const char *source, size_t leng
     return result;
 }
 
-// Splits an element's stored name in place when it closes; `length` bytes are looked
-// at. `mayHoldColon` is false when the scan of the name already showed no ":".
-uint32_t SplitStoredName(KEL_XML_PARSE_CTX *context, KEL_XML_NODE *element, size_t length,
-                         bool mayHoldColon) {
-    if (!mayHoldColon || std::memchr(element->name, ':', length) == nullptr) return 0;
-    auto store = [context](const char *from, size_t count, char **out) {
-        return XmlStoreText(context, from, count, false, out);
-    };
-    auto release = [](char *) {};  // no copy to give back in place mode
-    return SplitWith(store, release, element->name, length, &element->prefix, nullptr, false);
-}
-
 // Splits a raw attribute name into decoded copies of prefix and name; `flags` are
 // what the word scan of the name found.
 uint32_t SplitAttrName(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr, const char *source,
@@ -69,14 +57,13 @@ uint32_t SplitAttrName(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr, const cha
 
 // ---- Attribute list of the element being read ----------------------------------
 // A tag's first few attributes are checked for duplicates by walking the list;
-// from kLinearAttrs on, a hash index over (prefix, name) keeps the check linear.
+// from kXmlLinearAttrs on, a hash index over (prefix, name) keeps the check linear.
 // The result is the same as XmlLinkAttr's: the list in document order, a
 // duplicate refused.
 struct AttrSlot {
     KEL_XML_ATTR *attr;
     uint32_t hash;
 };
-constexpr uint32_t kLinearAttrs = 8;
 constexpr uint32_t kFirstIndexSlots = 32;
 
 inline bool SameString(const char *a, const char *b) {
@@ -88,16 +75,27 @@ inline bool SameKey(const KEL_XML_ATTR *a, const KEL_XML_ATTR *b) {
     return SameString(a->name, b->name) && SameString(a->prefix, b->prefix);
 }
 
-uint32_t HashKey(const KEL_XML_ATTR *attr) {
-    uint32_t hash = 2166136261u;
-    for (const char *p = attr->name; p && *p; ++p)
-        hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
-    if (attr->prefix != nullptr) {
-        hash = (hash ^ 0x100u) * 16777619u;  // a null prefix differs from every prefix
-        for (const char *p = attr->prefix; *p; ++p)
-            hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+// Eight bytes at a time: a tag with thousands of attributes hashes every name.
+uint64_t HashText(const char *text, uint64_t hash) {
+    size_t length = std::strlen(text);
+    for (; length >= 8; text += 8, length -= 8) {
+        uint64_t word;
+        std::memcpy(&word, text, 8);
+        hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+        hash ^= hash >> 29;
     }
-    return hash;
+    uint64_t tail = length;  // the length keeps "a" apart from "a\0\0..."
+    for (size_t i = 0; i < length; ++i)
+        tail |= static_cast<uint64_t>(static_cast<uint8_t>(text[i])) << (8 * i + 8);
+    hash = (hash ^ tail) * 0x9E3779B97F4A7C15ull;
+    return hash ^ (hash >> 32);
+}
+
+uint32_t HashKey(const KEL_XML_ATTR *attr) {
+    uint64_t hash = HashText(attr->name ? attr->name : "", 0x243F6A8885A308D3ull);
+    // A null prefix differs from every prefix, the empty one included.
+    if (attr->prefix != nullptr) hash = HashText(attr->prefix, hash ^ 0x13198A2E03707344ull);
+    return static_cast<uint32_t>(hash);
 }
 
 // False when an attribute with the same key is indexed already.
@@ -112,50 +110,31 @@ bool IndexInsert(AttrSlot *slots, uint32_t count, KEL_XML_ATTR *attr, uint32_t h
     }
 }
 
-// (Re)builds the index of the current element's attributes with `slots` slots.
+// (Re)builds the index of the current element's attributes with `slots` slots. A new
+// block takes the entries of the index in use, hashes and all; a block kept from an
+// earlier tag is filled again from the attribute list.
 uint32_t BuildIndex(KEL_XML_PARSE_CTX *context, uint32_t slots) {
+    auto *old = static_cast<AttrSlot *>(context->attrIndex);
+    uint32_t oldSlots = context->attrIndexSlots;
     if (slots > context->attrIndexSize) {
-        void *memory = XmlMalloc(static_cast<size_t>(slots) * sizeof(AttrSlot));
-        if (memory == nullptr) return KEL_XML_ERR_NO_MEMORY;
-        XmlFree(context->attrIndex);
-        context->attrIndex = memory;
+        auto *index =
+            static_cast<AttrSlot *>(XmlMalloc(static_cast<size_t>(slots) * sizeof(AttrSlot)));
+        if (index == nullptr) return KEL_XML_ERR_NO_MEMORY;
+        std::memset(index, 0, static_cast<size_t>(slots) * sizeof(AttrSlot));
+        for (uint32_t i = 0; i < oldSlots; ++i)
+            if (old[i].attr != nullptr) IndexInsert(index, slots, old[i].attr, old[i].hash);
+        XmlFree(old);
+        context->attrIndex = index;
         context->attrIndexSize = slots;
+        context->attrIndexSlots = slots;
+        if (oldSlots != 0) return 0;
+    } else {
+        std::memset(old, 0, static_cast<size_t>(slots) * sizeof(AttrSlot));
+        context->attrIndexSlots = slots;
     }
     auto *index = static_cast<AttrSlot *>(context->attrIndex);
-    std::memset(index, 0, static_cast<size_t>(slots) * sizeof(AttrSlot));
-    context->attrIndexSlots = slots;
     for (KEL_XML_ATTR *attr = context->current->firstAttr; attr; attr = attr->nextSibling)
         IndexInsert(index, slots, attr, HashKey(attr));
-    return 0;
-}
-
-// Appends to `current`'s list: KEL_XML_ERR_DUPLICATE when the key is taken,
-// KEL_XML_ERR_NO_MEMORY when the index cannot grow.
-uint32_t AppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) {
-    KEL_XML_NODE *element = context->current;
-    if (context->attrCount < kLinearAttrs) {
-        for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
-            if (SameKey(other, attr)) return KEL_XML_ERR_DUPLICATE;
-    } else {
-        uint64_t wanted = (static_cast<uint64_t>(context->attrCount) + 1) * 2;
-        if (wanted > context->attrIndexSlots) {
-            uint64_t slots = context->attrIndexSlots ? context->attrIndexSlots : kFirstIndexSlots;
-            while (slots < wanted) slots *= 2;
-            if (slots > UINT32_MAX / sizeof(AttrSlot)) return KEL_XML_ERR_NO_MEMORY;
-            uint32_t result = BuildIndex(context, static_cast<uint32_t>(slots));
-            if (result != 0) return result;
-        }
-        if (!IndexInsert(static_cast<AttrSlot *>(context->attrIndex), context->attrIndexSlots, attr,
-                         HashKey(attr)))
-            return KEL_XML_ERR_DUPLICATE;
-    }
-    if (context->attrTail == nullptr)
-        element->firstAttr = attr;
-    else
-        context->attrTail->nextSibling = attr;
-    context->attrTail = attr;
-    attr->parent = element;
-    context->attrCount++;
     return 0;
 }
 
@@ -201,7 +180,7 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
     result = XmlStoreText(context, value, static_cast<size_t>(p - value), plain, &attr->value);
     if (result == 0) {
         attr->valueOwned = 1;
-        result = AppendAttr(context, attr);
+        result = XmlAppendAttr(context, attr);
     }
     if (result != 0) {
         XmlFreeUnpooledRecord(attr);
@@ -212,6 +191,44 @@ uint32_t ReadAttribute(KEL_XML_PARSE_CTX *context) {
 }
 
 }  // namespace
+
+uint32_t XmlSplitStoredName(KEL_XML_PARSE_CTX *context, KEL_XML_NODE *element, size_t length,
+                            bool mayHoldColon) noexcept {
+    if (!mayHoldColon || std::memchr(element->name, ':', length) == nullptr) return 0;
+    auto store = [context](const char *from, size_t count, char **out) {
+        return XmlStoreText(context, from, count, false, out);
+    };
+    auto release = [](char *) {};  // no copy to give back in place mode
+    return SplitWith(store, release, element->name, length, &element->prefix, nullptr, false);
+}
+
+uint32_t XmlAppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) noexcept {
+    KEL_XML_NODE *element = context->current;
+    if (context->attrCount < kXmlLinearAttrs) {
+        for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
+            if (SameKey(other, attr)) return KEL_XML_ERR_DUPLICATE;
+    } else {
+        uint64_t wanted = (static_cast<uint64_t>(context->attrCount) + 1) * 2;
+        if (wanted > context->attrIndexSlots) {
+            uint64_t slots = context->attrIndexSlots ? context->attrIndexSlots : kFirstIndexSlots;
+            while (slots < wanted) slots *= 2;
+            if (slots > UINT32_MAX / sizeof(AttrSlot)) return KEL_XML_ERR_NO_MEMORY;
+            uint32_t result = BuildIndex(context, static_cast<uint32_t>(slots));
+            if (result != 0) return result;
+        }
+        if (!IndexInsert(static_cast<AttrSlot *>(context->attrIndex), context->attrIndexSlots, attr,
+                         HashKey(attr)))
+            return KEL_XML_ERR_DUPLICATE;
+    }
+    if (context->attrTail == nullptr)
+        element->firstAttr = attr;
+    else
+        context->attrTail->nextSibling = attr;
+    context->attrTail = attr;
+    attr->parent = element;
+    context->attrCount++;
+    return 0;
+}
 
 void XmlSkipSpace(KEL_XML_PARSE_CTX *context) noexcept {
     context->cursor = XmlSkipSpaceFrom(context->cursor);
@@ -326,7 +343,7 @@ uint32_t XmlStartTag(KEL_XML_PARSE_CTX *context) noexcept {
     }
     const char *token = context->token;
     if (token[0] == '/') {  // "/>": a word never begins with "/"
-        result = SplitStoredName(context, node, nameLength, context->nameFlags != 0);
+        result = XmlSplitStoredName(context, node, nameLength, context->nameFlags != 0);
         if (result == 0) result = XmlLinkNode(context, 0);
         context->state = 0;
         return result;
@@ -341,8 +358,12 @@ uint32_t XmlAttributes(KEL_XML_PARSE_CTX *context) noexcept {
     context->attrCount = 0;
     context->attrTail = nullptr;
     context->attrIndexSlots = 0;
-    for (;;) {
-        uint32_t result = ReadAttribute(context);
+    return XmlAttributesFrom(context, false);
+}
+
+uint32_t XmlAttributesFrom(KEL_XML_PARSE_CTX *context, bool afterValue) noexcept {
+    for (;; afterValue = false) {
+        uint32_t result = afterValue ? 0 : ReadAttribute(context);
         if (result != 0) return result;
         // The usual continuations are taken without the general tokenizer: whitespace
         // and a plain name, ">" or "/>". They give the tokens it would give.
@@ -363,7 +384,7 @@ uint32_t XmlAttributes(KEL_XML_PARSE_CTX *context) noexcept {
         if (token[0] == '/') {  // "/>"
             KEL_XML_NODE *element = context->current;
             if (context->nameFlags != 0)
-                result = SplitStoredName(context, element, std::strlen(element->name), true);
+                result = XmlSplitStoredName(context, element, std::strlen(element->name), true);
             if (result != 0) return result;
             context->currentOpen = 0;
             context->state = 0;
@@ -384,8 +405,8 @@ uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept {
     KEL_XML_NODE *element = context->current;
     if (element == nullptr) return KEL_XML_ERR_SYNTAX;
     if (!NameMatches(element->name, context->token, context->tokenLen)) return KEL_XML_ERR_SYNTAX;
-    uint32_t result = SplitStoredName(context, element, context->tokenLen,
-                                      (context->tokenFlags & kXmlWordColon) != 0);
+    uint32_t result = XmlSplitStoredName(context, element, context->tokenLen,
+                                         (context->tokenFlags & kXmlWordColon) != 0);
     if (result != 0) return result;
     element->nameOwned = 1;
     // In element content the bytes after the last ">" (whitespace, comments and
@@ -428,8 +449,8 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
         return KEL_XML_ERR_SYNTAX;
     if (!XmlTakeToken(context) || !NameMatches(element->name, context->token, context->tokenLen))
         return KEL_XML_ERR_SYNTAX;
-    result = SplitStoredName(context, element, context->tokenLen,
-                             (context->tokenFlags & kXmlWordColon) != 0);
+    result = XmlSplitStoredName(context, element, context->tokenLen,
+                                (context->tokenFlags & kXmlWordColon) != 0);
     if (result != 0) return result;
     element->nameOwned = 1;
     if (*context->cursor == '>')

@@ -1,0 +1,541 @@
+// xml_content.cpp - the parse's main loop over the document: start tags with their
+// attributes, end tags and character data in their usual forms are read here in one
+// pass with the state held in registers; every other step goes to the dispatcher.
+//
+// Each direct step gives exactly the tree, the cursor and the state that the
+// dispatcher's handlers give for the same text. A step that meets anything unusual
+// (a comment inside a tag, whitespace after "<", "=" without a quote after it, ...)
+// hands over before it has changed anything, or hands the rest of an attribute list
+// to XmlAttributesFrom at a point where the handlers would stand as well.
+#include "xml_parse.h"
+
+// The reader's fields are spilled around calls; combining two 8-byte fields into one
+// 16-byte load right after they were stored one by one stalls the load.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-tree-slp-vectorize")
+#endif
+
+namespace {
+
+enum class Step { kDone, kFailed, kDispatch };
+
+// The context's hot fields, copied into locals for the loop and back for every
+// handler that works on the context. kPooled: records and strings come from the
+// pool chunk [low, high), else from the heap.
+template <bool kPooled>
+struct Reader {
+    KEL_XML_PARSE_CTX *context;
+    KEL_XML_POOL *pool;
+    const char *textEnd;  // the text's terminating NUL
+    const char *p;        // cursor
+    KEL_XML_NODE *current;
+    uint32_t open;
+    int32_t state;
+    uint32_t nameFlags;
+    char *low;   // strings are cut upwards from here,
+    char *high;  //   records downwards from here
+
+    explicit Reader(KEL_XML_PARSE_CTX *ctx) : context(ctx), pool(ctx->pool), textEnd(ctx->end) {
+        Load();
+    }
+    XML_HOT_INLINE void Load() {
+        p = context->cursor;
+        current = context->current;
+        open = context->currentOpen;
+        state = context->state;
+        nameFlags = context->nameFlags;
+        low = context->chunkLow;
+        high = context->chunkHigh;
+    }
+    XML_HOT_INLINE void Save() {
+        context->cursor = p;
+        context->current = current;
+        context->currentOpen = open;
+        context->state = state;
+        context->nameFlags = nameFlags;
+        context->chunkLow = low;
+        context->chunkHigh = high;
+        context->hasToken = 1;
+    }
+};
+
+XML_HOT_INLINE bool IsWordStop(char c) { return XmlHasClass(c, kXmlWordStop); }
+XML_HOT_INLINE bool IsSpace(char c) { return XmlHasClass(c, kXmlSpace); }
+
+// XmlSkipSpaceFrom; runs longer than two bytes (indentation) sixteen at a time.
+XML_HOT_INLINE const char *SkipSpace(const char *p, const char *end) {
+    if (!IsSpace(p[0])) return p;
+    if (!IsSpace(p[1])) return p + 1;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' '), lf = _mm_set1_epi8('\n');
+    const __m128i tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, space), _mm_cmpeq_epi8(block, lf)),
+                         _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, cr)));
+        unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(hit)) & 0xFFFFu;
+        if (other != 0) return p + __builtin_ctz(other);
+        p += 16;
+    }
+#else
+    (void)end;
+#endif
+    while (IsSpace(*p)) ++p;
+    return p;
+}
+
+// ---- Storage ------------------------------------------------------------------------
+// As XmlParseAllocRecord / XmlParseAllocText, on the reader's copy of the chunk.
+template <bool kPooled>
+XML_HOT_INLINE void *TakeRecord(Reader<kPooled> &r, size_t size) {
+    if (!kPooled) return XmlMalloc(size);
+    if (size <= static_cast<size_t>(r.high - r.low)) {
+        r.high -= size;
+        return r.high;
+    }
+    r.Save();
+    void *memory = XmlParseAllocSlow(r.context, size, true);
+    r.Load();
+    return memory;
+}
+
+template <bool kPooled>
+XML_HOT_INLINE char *TakeText(Reader<kPooled> &r, size_t size) {
+    if (!kPooled) return static_cast<char *>(XmlMalloc(size));
+    if (size <= static_cast<size_t>(r.high - r.low)) {
+        char *at = r.low;
+        r.low = at + size;
+        return at;
+    }
+    r.Save();
+    auto *memory = static_cast<char *>(XmlParseAllocSlow(r.context, size, false));
+    r.Load();
+    return memory;
+}
+
+// XmlStoreText on the reader's storage. A short plain stretch in a pooled parse is
+// moved as one 16-byte block: the bytes behind it are free room of the chunk, which
+// the next string overwrites.
+template <bool kPooled>
+XML_HOT_INLINE uint32_t Store(Reader<kPooled> &r, const char *source, size_t length, bool plain,
+                              char **out) {
+    if (length == 0) return 0;
+    if (kPooled && plain && length < 16 && r.high - r.low >= 16 && r.textEnd - source >= 16) {
+        char *copy = r.low;
+        r.low = copy + length + 1;
+        std::memcpy(copy, source, 16);
+        copy[length] = '\0';
+        *out = copy;
+        return 0;
+    }
+    if (length >= INT32_MAX) return KEL_XML_ERR_NO_MEMORY;
+    char *copy = TakeText(r, length + 1);
+    *out = copy;
+    if (copy == nullptr) return KEL_XML_ERR_NO_MEMORY;
+    if (plain) {
+        XmlCopyBytes(copy, source, length);
+        copy[length] = '\0';
+        return 0;
+    }
+    uint32_t result = XmlFillDecoded(copy, source, length);
+    if (result != 0) {
+        if (!kPooled) XmlFree(copy);
+        *out = nullptr;
+    }
+    return result;
+}
+
+// A cleared record of `size` bytes with its type and storage.
+template <bool kPooled>
+XML_HOT_INLINE KEL_XML_NODE *NewRecord(Reader<kPooled> &r, size_t size, int8_t type) {
+    auto *record = static_cast<KEL_XML_NODE *>(TakeRecord(r, size));
+    if (record == nullptr) return nullptr;
+    std::memset(static_cast<void *>(record), 0, size);
+    record->type = type;
+    record->pool = r.pool;
+    return record;
+}
+
+// ---- Names ------------------------------------------------------------------------------
+// The word at `p` as XmlReadWord reads it; null when the tokenizer would fail.
+XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) {
+    const char *end = XmlScanWord(p, flags);
+    if (end == nullptr || end - p >= INT32_MAX) return nullptr;
+    return end;
+}
+
+// XmlSplitStoredName: an element's stored name split at its first ":" among
+// `length` bytes when it closes; the prefix is a decoded copy (`plain`: known to
+// hold nothing to decode).
+template <bool kPooled>
+uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, size_t length, bool mayHoldColon,
+                     bool plain) {
+    if (!mayHoldColon) return 0;
+    char *name = element->name;
+    const auto *colon = static_cast<const char *>(std::memchr(name, ':', length));
+    if (colon == nullptr) return 0;
+    size_t at = static_cast<size_t>(colon - name);
+    if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
+    uint32_t result = Store(r, name, at, plain, &element->prefix);
+    if (result != 0) return result;
+    std::memmove(name, colon + 1, std::strlen(colon + 1) + 1);
+    return 0;
+}
+
+// An attribute's raw name split into decoded copies of prefix and name.
+template <bool kPooled>
+XML_HOT_INLINE uint32_t StoreAttrName(Reader<kPooled> &r, KEL_XML_ATTR *attr, const char *name,
+                                      size_t length, uint32_t flags) {
+    bool plain = (flags & kXmlWordDecode) == 0;
+    const char *colon = (flags & kXmlWordColon) == 0
+                            ? nullptr
+                            : static_cast<const char *>(std::memchr(name, ':', length));
+    if (colon == nullptr) return Store(r, name, length, plain, &attr->name);
+    size_t at = static_cast<size_t>(colon - name);
+    if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
+    uint32_t result = Store(r, name, at, plain, &attr->prefix);
+    if (result != 0) return result;
+    result = Store(r, colon + 1, length - at - 1, plain, &attr->name);
+    if (result != 0) {
+        if (!kPooled) XmlFree(attr->prefix);
+        attr->prefix = nullptr;
+    }
+    return result;
+}
+
+// The stored (decoded) name equals the token: the same length and the same bytes.
+XML_HOT_INLINE bool NameMatches(const char *stored, const char *token, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (stored[i] != token[i]) return false;
+    return stored[length] == '\0';
+}
+
+// The general tokenizer from `at`, for the rare forms; the token must be at least
+// one byte long. The reader's cursor follows it.
+template <bool kPooled>
+bool TakeTokenAt(Reader<kPooled> &r, const char *at) {
+    r.context->cursor = at;
+    if (!XmlTakeToken(r.context)) return false;
+    r.p = r.context->cursor;
+    return true;
+}
+
+// ---- Tree ---------------------------------------------------------------------------------
+// XmlLinkNode; false for a second top-level element.
+template <bool kPooled>
+XML_HOT_INLINE bool Link(Reader<kPooled> &r, KEL_XML_NODE *node, uint32_t open) {
+    KEL_XML_NODE *current = r.current;
+    if (current == nullptr) {  // the root element: the document node itself
+        r.context->pending = nullptr;
+    } else if (r.open) {
+        node->parent = current;
+        current->firstChild = node;
+        current->lastChild = node;
+    } else {
+        KEL_XML_NODE *parent = current->parent;
+        if (parent == nullptr) return false;
+        node->parent = parent;
+        node->prevSibling = current;
+        current->nextSibling = node;
+        if (parent->lastChild == current) parent->lastChild = node;
+    }
+    r.current = node;
+    r.open = open;
+    return true;
+}
+
+// A node that failed before it was linked goes to the failure path as the pending
+// node (the document node is pending until the root element is linked).
+template <bool kPooled>
+Step FailUnlinked(Reader<kPooled> &r, KEL_XML_NODE *node) {
+    r.context->pending = node;
+    return Step::kFailed;
+}
+
+// ---- Attributes -------------------------------------------------------------------------
+XML_HOT_INLINE bool SameText(const char *a, const char *b) {
+    if (a == b) return true;
+    if (a == nullptr || b == nullptr) return false;
+    for (; *a == *b; ++a, ++b)
+        if (*a == '\0') return true;
+    return false;
+}
+
+// XmlAppendAttr, its walk over the first few attributes done here.
+XML_HOT_INLINE uint32_t AppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) {
+    if (context->attrCount >= kXmlLinearAttrs) return XmlAppendAttr(context, attr);
+    KEL_XML_NODE *element = context->current;
+    for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
+        if (SameText(other->name, attr->name) && SameText(other->prefix, attr->prefix))
+            return KEL_XML_ERR_DUPLICATE;
+    if (context->attrTail == nullptr)
+        element->firstAttr = attr;
+    else
+        context->attrTail->nextSibling = attr;
+    context->attrTail = attr;
+    attr->parent = element;
+    context->attrCount++;
+    return 0;
+}
+
+// The closing quote of a value that starts at `p`; the text's end when there is none.
+// *plain: no "&" and no "<" on the way.
+XML_HOT_INLINE const char *ValueEnd(const char *p, const char *end, char quote, bool *plain) {
+    for (;; ++p) {
+        p = XmlFindAny(p, end, quote, '&', '<');
+        if (p == end || *p == quote) return p;
+        *plain = false;
+    }
+}
+
+// Hands the rest of the attribute list to the scanner's loop.
+template <bool kPooled>
+Step AttributesFrom(Reader<kPooled> &r, bool afterValue) {
+    r.Save();
+    uint32_t result = XmlAttributesFrom(r.context, afterValue);
+    r.Load();
+    return result == 0 ? Step::kDone : Step::kFailed;
+}
+
+// The attribute list of the element just linked, from the name at `name` (after
+// whitespace) to the end of the tag: XmlAttributes.
+template <bool kPooled>
+Step Attributes(Reader<kPooled> &r, const char *name) {
+    KEL_XML_PARSE_CTX *context = r.context;
+    context->attrCount = 0;
+    context->attrTail = nullptr;
+    context->attrIndexSlots = 0;
+    context->current = r.current;
+    for (;;) {
+        uint32_t flags = 0;
+        const char *nameEnd = WordEnd(name, &flags);
+        if (nameEnd == nullptr) return Step::kFailed;
+        // "=" and a quote with nothing but whitespace around "=": the tokens the
+        // tokenizer would give; anything else is read by the scanner's loop.
+        const char *value = nameEnd + 2;
+        char quote = nameEnd[0] == '=' ? nameEnd[1] : '\0';
+        if (nameEnd[0] != '=' || (quote != '"' && quote != '\'')) {
+            const char *equals = SkipSpace(nameEnd, r.textEnd);
+            const char *open = *equals == '=' ? SkipSpace(equals + 1, r.textEnd) : equals;
+            quote = *open;
+            if (*equals != '=' || (quote != '"' && quote != '\'')) {
+                context->token = name;
+                context->tokenLen = static_cast<uint32_t>(nameEnd - name);
+                context->tokenFlags = flags;
+                r.p = nameEnd;
+                return AttributesFrom(r, false);
+            }
+            value = open + 1;
+        }
+        bool plain = true;
+        const char *p = ValueEnd(value, r.textEnd, quote, &plain);
+        if (p == r.textEnd) return Step::kFailed;  // no closing quote
+        auto *attr = AsAttr(NewRecord(r, sizeof(KEL_XML_ATTR), KEL_XML_NODE_ATTRIBUTE));
+        if (attr == nullptr) return Step::kFailed;
+        uint32_t result = StoreAttrName(r, attr, name, static_cast<size_t>(nameEnd - name), flags);
+        if (result == 0) {
+            attr->nameOwned = 1;
+            result = Store(r, value, static_cast<size_t>(p - value), plain, &attr->value);
+        }
+        if (result == 0) {
+            attr->valueOwned = 1;
+            result = AppendAttr(context, attr);
+        }
+        if (result != 0) {
+            XmlFreeUnpooledRecord(attr);
+            return Step::kFailed;
+        }
+        const char *after = p + 1;
+        const char *q = SkipSpace(after, r.textEnd);
+        if (q != after && !IsWordStop(*q)) {
+            name = q;
+            continue;
+        }
+        if (*q == '>') {
+            r.state = 1;
+            r.p = q + 1;
+            return Step::kDone;
+        }
+        if (q[0] == '/' && q[1] == '>') {
+            KEL_XML_NODE *element = r.current;
+            r.state = 1;
+            if (r.nameFlags != 0 &&
+                SplitStored(r, element, std::strlen(element->name), true, false) != 0)
+                return Step::kFailed;
+            r.open = 0;
+            r.state = 0;
+            r.p = q + 2;
+            return Step::kDone;
+        }
+        r.p = after;
+        return AttributesFrom(r, true);
+    }
+}
+
+// ---- Handlers ---------------------------------------------------------------------------
+// A start tag "<name" at `p` whose name begins with a plain byte. The root element's
+// tag fills the document node, which is pending until then.
+template <bool kPooled>
+XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
+    const char *name = p + 1;
+    uint32_t flags = 0;
+    const char *nameEnd = WordEnd(name, &flags);
+    if (nameEnd == nullptr) return Step::kFailed;
+    const char *q = *nameEnd == '>' ? nameEnd : SkipSpace(nameEnd, r.textEnd);
+    bool attributes = q != nameEnd && !IsWordStop(*q);
+    bool empty = q[0] == '/' && q[1] == '>';
+    if (!attributes && !empty && *q != '>') return Step::kDispatch;
+    KEL_XML_NODE *node = r.current == nullptr
+                             ? r.context->pending
+                             : NewRecord(r, sizeof(KEL_XML_NODE), KEL_XML_NODE_ELEMENT);
+    if (node == nullptr) return Step::kFailed;
+    size_t length = static_cast<size_t>(nameEnd - name);
+    if (Store(r, name, length, (flags & kXmlWordDecode) == 0, &node->name) != 0)
+        return FailUnlinked(r, node);
+    node->nameOwned = 1;
+    r.nameFlags = flags;
+    if (empty) {
+        if (SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0) != 0 ||
+            !Link(r, node, 0))
+            return FailUnlinked(r, node);
+        r.state = 0;
+        r.p = q + 2;
+        return Step::kDone;
+    }
+    if (!Link(r, node, 1)) return FailUnlinked(r, node);
+    if (!attributes) {
+        r.state = 1;
+        r.p = q + 1;
+        return Step::kDone;
+    }
+    r.state = 2;
+    return Attributes(r, q);
+}
+
+// An end tag "</name" at `p` whose name begins with a plain byte: XmlEndTag.
+template <bool kPooled>
+XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
+    const char *name = p + 2;
+    uint32_t flags = 0;
+    const char *nameEnd = WordEnd(name, &flags);
+    if (nameEnd == nullptr) return Step::kFailed;
+    KEL_XML_NODE *element = r.current;
+    if (!r.open) {
+        if (element == nullptr) return Step::kFailed;
+        element = element->parent;
+        r.current = element;
+    }
+    r.open = 0;
+    if (element == nullptr) return Step::kFailed;
+    size_t length = static_cast<size_t>(nameEnd - name);
+    if (!NameMatches(element->name, name, length)) return Step::kFailed;
+    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0,
+                    (flags & kXmlWordDecode) == 0) != 0)
+        return Step::kFailed;
+    element->nameOwned = 1;
+    if (r.state == 1 && p[-1] != '>') {
+        // Content without character data: the bytes after the last ">" are the value.
+        const char *start = p;
+        while (start > r.context->buffer && start[-1] != '>') --start;
+        if (Store(r, start, static_cast<size_t>(p - start), false, &element->value) != 0)
+            return Step::kFailed;
+        element->valueOwned = 1;
+    }
+    const char *q = *nameEnd == '>' ? nameEnd : SkipSpace(nameEnd, r.textEnd);
+    if (*q == '>') {
+        r.p = q + 1;
+        return Step::kDone;
+    }
+    if (!TakeTokenAt(r, q) || r.context->token[0] != '>') return Step::kFailed;
+    return Step::kDone;
+}
+
+// Character data starting with the plain byte at `p` in element content, with the
+// end tag that must follow it: XmlCharData.
+template <bool kPooled>
+XML_HOT_INLINE Step CharData(Reader<kPooled> &r, const char *p) {
+    if (!r.open) return Step::kFailed;  // text after a child element
+    const char *start = p;
+    while (start > r.context->buffer && start[-1] == ' ') --start;  // leading SPACEs stay
+    bool plain = true;
+    const char *end = XmlScanTextTo(start, r.textEnd, &plain);
+    if (end == nullptr) return Step::kFailed;
+    KEL_XML_NODE *element = r.current;
+    if (Store(r, start, static_cast<size_t>(end - start), plain, &element->value) != 0)
+        return Step::kFailed;
+    element->valueOwned = 1;
+    const char *name = end + 2;
+    if (end[1] != '/') {
+        if (!TakeTokenAt(r, end) || r.context->token[0] != '<' || r.context->token[1] != '/')
+            return Step::kFailed;
+        name = r.p;
+    }
+    const char *nameEnd;
+    uint32_t flags = 0;
+    if (!IsWordStop(*name)) {
+        nameEnd = WordEnd(name, &flags);
+        if (nameEnd == nullptr) return Step::kFailed;
+    } else {
+        if (!TakeTokenAt(r, name)) return Step::kFailed;
+        name = r.context->token;
+        nameEnd = name + r.context->tokenLen;
+        flags = r.context->tokenFlags;
+    }
+    size_t length = static_cast<size_t>(nameEnd - name);
+    if (!NameMatches(element->name, name, length)) return Step::kFailed;
+    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0,
+                    (flags & kXmlWordDecode) == 0) != 0)
+        return Step::kFailed;
+    element->nameOwned = 1;
+    if (*nameEnd == '>') {
+        r.p = nameEnd + 1;
+    } else if (!TakeTokenAt(r, nameEnd) || r.context->token[0] != '>') {
+        return Step::kFailed;
+    }
+    r.open = 0;
+    r.state = 0;
+    return Step::kDone;
+}
+
+// One step through the dispatcher, from the reader's cursor.
+template <bool kPooled>
+Step Dispatch(Reader<kPooled> &r) {
+    r.Save();
+    uint32_t result = XmlDispatch(r.context);
+    r.Load();
+    return result == 0 ? Step::kDone : Step::kFailed;
+}
+
+template <bool kPooled>
+uint32_t ParseContent(KEL_XML_PARSE_CTX *context) {
+    Reader<kPooled> r(context);
+    do {
+        Step step = Step::kDispatch;
+        if (r.state != 2) {  // state 2 (set by the dispatcher's start tag) goes the long way
+            const char *p = SkipSpace(r.p, r.textEnd);
+            if (p[0] == '<') {
+                if (p[1] == '/') {
+                    if (!IsWordStop(p[2])) step = EndTag(r, p);
+                } else if (p[1] != '!' && p[1] != '?' && !IsWordStop(p[1])) {
+                    step = StartTag(r, p);
+                }
+            } else if (r.state == 1 && !IsWordStop(p[0])) {
+                step = CharData(r, p);
+            }
+        }
+        if (step == Step::kDispatch) step = Dispatch(r);
+        if (step == Step::kFailed) {
+            r.Save();
+            return KEL_XML_ERR_SYNTAX;
+        }
+    } while (*r.p != '\0');
+    r.Save();
+    return 0;
+}
+
+}  // namespace
+
+uint32_t XmlParseContent(KEL_XML_PARSE_CTX *context) noexcept {
+    return context->pool != nullptr ? ParseContent<true>(context) : ParseContent<false>(context);
+}
