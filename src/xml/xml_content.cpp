@@ -21,7 +21,7 @@ enum class Step { kDone, kFailed, kDispatch };
 
 // The context's hot fields, copied into locals for the loop and back for every
 // handler that works on the context. kPooled: records and strings come from the
-// pool chunk [low, high), else from the heap.
+// parse's pool chunks, else from the heap.
 template <bool kPooled>
 struct Reader {
     KEL_XML_PARSE_CTX *context;
@@ -32,8 +32,10 @@ struct Reader {
     uint32_t open;
     int32_t state;
     uint32_t nameFlags;
-    char *low;   // strings are cut upwards from here,
-    char *high;  //   records downwards from here
+    char *recordNext;  // the chunks that records and strings are cut from
+    char *recordEnd;
+    char *stringNext;
+    char *stringEnd;
 
     explicit Reader(KEL_XML_PARSE_CTX *ctx) : context(ctx), pool(ctx->pool), textEnd(ctx->end) {
         Load();
@@ -44,8 +46,10 @@ struct Reader {
         open = context->currentOpen;
         state = context->state;
         nameFlags = context->nameFlags;
-        low = context->chunkLow;
-        high = context->chunkHigh;
+        recordNext = context->recordNext;
+        recordEnd = context->recordEnd;
+        stringNext = context->stringNext;
+        stringEnd = context->stringEnd;
     }
     XML_HOT_INLINE void Save() {
         context->cursor = p;
@@ -53,8 +57,10 @@ struct Reader {
         context->currentOpen = open;
         context->state = state;
         context->nameFlags = nameFlags;
-        context->chunkLow = low;
-        context->chunkHigh = high;
+        context->recordNext = recordNext;
+        context->recordEnd = recordEnd;
+        context->stringNext = stringNext;
+        context->stringEnd = stringEnd;
         context->hasToken = 1;
     }
 };
@@ -90,9 +96,10 @@ XML_HOT_INLINE const char *SkipSpace(const char *p, const char *end) {
 template <bool kPooled>
 XML_HOT_INLINE void *TakeRecord(Reader<kPooled> &r, size_t size) {
     if (!kPooled) return XmlMalloc(size);
-    if (size <= static_cast<size_t>(r.high - r.low)) {
-        r.high -= size;
-        return r.high;
+    if (size <= static_cast<size_t>(r.recordEnd - r.recordNext)) {
+        char *at = r.recordNext;
+        r.recordNext = at + size;
+        return at;
     }
     r.Save();
     void *memory = XmlParseAllocSlow(r.context, size, true);
@@ -103,9 +110,9 @@ XML_HOT_INLINE void *TakeRecord(Reader<kPooled> &r, size_t size) {
 template <bool kPooled>
 XML_HOT_INLINE char *TakeText(Reader<kPooled> &r, size_t size) {
     if (!kPooled) return static_cast<char *>(XmlMalloc(size));
-    if (size <= static_cast<size_t>(r.high - r.low)) {
-        char *at = r.low;
-        r.low = at + size;
+    if (size <= static_cast<size_t>(r.stringEnd - r.stringNext)) {
+        char *at = r.stringNext;
+        r.stringNext = at + size;
         return at;
     }
     r.Save();
@@ -114,16 +121,17 @@ XML_HOT_INLINE char *TakeText(Reader<kPooled> &r, size_t size) {
     return memory;
 }
 
-// XmlStoreText on the reader's storage. A short plain stretch in a pooled parse is
-// moved as one 16-byte block: the bytes behind it are free room of the chunk, which
-// the next string overwrites.
+// XmlStoreText on the reader's storage. A short plain stretch of the text (not of a
+// stored string: `inText`) in a pooled parse is moved as one 16-byte block: the bytes
+// behind it are free room of the string chunk, which the next string overwrites.
 template <bool kPooled>
 XML_HOT_INLINE uint32_t Store(Reader<kPooled> &r, const char *source, size_t length, bool plain,
-                              char **out) {
+                              char **out, bool inText = true) {
     if (length == 0) return 0;
-    if (kPooled && plain && length < 16 && r.high - r.low >= 16 && r.textEnd - source >= 16) {
-        char *copy = r.low;
-        r.low = copy + length + 1;
+    if (kPooled && plain && inText && length < 16 && r.stringEnd - r.stringNext >= 16 &&
+        r.textEnd - source >= 16) {
+        char *copy = r.stringNext;
+        r.stringNext = copy + length + 1;
         std::memcpy(copy, source, 16);
         copy[length] = '\0';
         *out = copy;
@@ -177,7 +185,7 @@ uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, size_t length, b
     if (colon == nullptr) return 0;
     size_t at = static_cast<size_t>(colon - name);
     if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
-    uint32_t result = Store(r, name, at, plain, &element->prefix);
+    uint32_t result = Store(r, name, at, plain, &element->prefix, false);
     if (result != 0) return result;
     std::memmove(name, colon + 1, std::strlen(colon + 1) + 1);
     return 0;

@@ -27,6 +27,53 @@ int DigitValue(char c, bool hex) {
     return -1;
 }
 
+// XmlParseCharRef, inlined into the decoding loop.
+XML_HOT_INLINE uint32_t CharRef(const char *position, uint32_t *length) {
+    if (position[0] != '&' || position[1] != '#') return 0;
+    const char *p = position + 2;
+    bool hex = *p == 'x';
+    if (hex) ++p;
+    const char *digits = p;
+    uint32_t value = 0;
+    for (; *p != ';'; ++p) {
+        int digit = DigitValue(*p, hex);
+        if (digit < 0) return 0;  // also the terminating NUL
+        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+        if (value > 0x10FFFF) return 0;
+    }
+    if (p == digits) return 0;
+    *length = static_cast<uint32_t>(p + 1 - position);
+    return IsXmlChar(value) ? value : 0;
+}
+
+// XmlEncodeUtf8, inlined into the decoding loop.
+XML_HOT_INLINE uint32_t EncodeUtf8(char *destination, uint32_t codePoint) {
+    auto *out = reinterpret_cast<unsigned char *>(destination);
+    if (codePoint < 0x80) {
+        out[0] = static_cast<unsigned char>(codePoint);
+        return 1;
+    }
+    if (codePoint < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (codePoint >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+        return 2;
+    }
+    if (codePoint < 0x10000) {
+        out[0] = static_cast<unsigned char>(0xE0 | (codePoint >> 12));
+        out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+        return 3;
+    }
+    if (codePoint < 0x110000) {
+        out[0] = static_cast<unsigned char>(0xF0 | (codePoint >> 18));
+        out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
+        return 4;
+    }
+    return 0;
+}
+
 // Decodes [source, source + length) into destination; *written gets the decoded
 // length. Anything that begins inside the stretch but ends after it fails, as it
 // would when decoded against the whole text: the remaining count only shrinks.
@@ -37,7 +84,7 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
     while (p < end) {
         const char *run = p;
         p = XmlFindAny(p, end, '&', '<', '&');
-        std::memcpy(out, run, static_cast<size_t>(p - run));
+        XmlCopyBytes(out, run, static_cast<size_t>(p - run));
         out += p - run;
         if (p == end) break;
         if (*p == '<') {
@@ -54,22 +101,34 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
             p = close + kXmlTokens[kTokCdataClose].size();
             continue;
         }
+        // The five names differ in their first letter but for "amp" and "apos".
         const NamedEntity *entity = nullptr;
-        for (const NamedEntity &candidate : kEntities)
-            if (XmlStartsWith(p, candidate.text)) {
-                entity = &candidate;
+        switch (p[1]) {
+            case 'a':
+                entity = p[2] == 'm' ? &kEntities[0] : &kEntities[3];
                 break;
-            }
-        if (entity != nullptr) {
+            case 'l':
+                entity = &kEntities[1];
+                break;
+            case 'g':
+                entity = &kEntities[2];
+                break;
+            case 'q':
+                entity = &kEntities[4];
+                break;
+            default:
+                break;
+        }
+        if (entity != nullptr && XmlStartsWith(p + 2, entity->text.substr(2))) {
             if (static_cast<size_t>(end - p) < entity->text.size()) return KEL_XML_ERR_SYNTAX;
             *out++ = entity->replacement;
             p += entity->text.size();
             continue;
         }
         uint32_t refLength = 0;
-        uint32_t codePoint = XmlParseCharRef(p, &refLength);
+        uint32_t codePoint = CharRef(p, &refLength);
         if (codePoint == 0 || static_cast<size_t>(end - p) < refLength) return KEL_XML_ERR_SYNTAX;
-        uint32_t bytes = XmlEncodeUtf8(out, codePoint);
+        uint32_t bytes = EncodeUtf8(out, codePoint);
         if (bytes == 0) return KEL_XML_ERR_SYNTAX;
         out += bytes;
         p += refLength;
@@ -123,46 +182,9 @@ uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) no
 }
 
 uint32_t XmlParseCharRef(const char *position, uint32_t *length) noexcept {
-    if (position[0] != '&' || position[1] != '#') return 0;
-    const char *p = position + 2;
-    bool hex = *p == 'x';
-    if (hex) ++p;
-    const char *digits = p;
-    uint32_t value = 0;
-    for (; *p != ';'; ++p) {
-        int digit = DigitValue(*p, hex);
-        if (digit < 0) return 0;  // also the terminating NUL
-        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
-        if (value > 0x10FFFF) return 0;
-    }
-    if (p == digits) return 0;
-    *length = static_cast<uint32_t>(p + 1 - position);
-    return IsXmlChar(value) ? value : 0;
+    return CharRef(position, length);
 }
 
 uint32_t XmlEncodeUtf8(char *destination, uint32_t codePoint) noexcept {
-    auto *out = reinterpret_cast<unsigned char *>(destination);
-    if (codePoint < 0x80) {
-        out[0] = static_cast<unsigned char>(codePoint);
-        return 1;
-    }
-    if (codePoint < 0x800) {
-        out[0] = static_cast<unsigned char>(0xC0 | (codePoint >> 6));
-        out[1] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
-        return 2;
-    }
-    if (codePoint < 0x10000) {
-        out[0] = static_cast<unsigned char>(0xE0 | (codePoint >> 12));
-        out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out[2] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
-        return 3;
-    }
-    if (codePoint < 0x110000) {
-        out[0] = static_cast<unsigned char>(0xF0 | (codePoint >> 18));
-        out[1] = static_cast<unsigned char>(0x80 | ((codePoint >> 12) & 0x3F));
-        out[2] = static_cast<unsigned char>(0x80 | ((codePoint >> 6) & 0x3F));
-        out[3] = static_cast<unsigned char>(0x80 | (codePoint & 0x3F));
-        return 4;
-    }
-    return 0;
+    return EncodeUtf8(destination, codePoint);
 }

@@ -93,8 +93,10 @@ struct KEL_XML_PARSE_CTX {
     void *attrIndex;         // hash index of those attributes once there are many (heap)
     uint32_t attrIndexSlots; // slots of attrIndex in use for `current`; 0: not built yet
     uint32_t attrIndexSize;  // slots allocated in attrIndex
-    char *chunkLow;          // pooled parse: free room of the current pool chunk, strings
-    char *chunkHigh;         //   cut upwards from chunkLow, records downwards from chunkHigh
+    char *recordNext;        // pooled parse: the chunk that records are cut from, in order,
+    char *recordEnd;         //   and its end
+    char *stringNext;        // pooled parse: the chunk that strings are cut from, in order,
+    char *stringEnd;         //   and its end
     const char *end;         // the terminating NUL of buffer
 };
 

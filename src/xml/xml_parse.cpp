@@ -50,14 +50,25 @@ void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) no
     if (size > kLargest)
         return size >= INT32_MAX ? nullptr
                                  : XmlPoolAllocRaw(context->pool, static_cast<int32_t>(size));
-    // The first chunk is the room that the document node left in the first block.
-    int32_t want = kXmlPoolBlockSize;
-    if (context->chunkHigh == nullptr && context->pool->remaining >= kXmlPoolBlockSize / 4)
-        want = context->pool->remaining & ~7;
-    auto *chunk = static_cast<char *>(XmlPoolAllocRaw(context->pool, want));
-    if (chunk == nullptr) return nullptr;
-    context->chunkLow = chunk;
-    context->chunkHigh = chunk + want;
+    KEL_XML_POOL *pool = context->pool;
+    if (context->recordEnd == nullptr && pool->remaining >= kXmlPoolBlockSize / 4) {
+        // The room that the document node left in the first block serves both kinds.
+        int32_t room = pool->remaining & ~7;
+        auto *chunk = static_cast<char *>(XmlPoolAllocRaw(pool, room));
+        if (chunk == nullptr) return nullptr;
+        char *middle = chunk + ((room / 2) & ~7);
+        context->recordNext = chunk;
+        context->recordEnd = middle;
+        context->stringNext = middle;
+        context->stringEnd = chunk + room;
+    } else {
+        auto *chunk = static_cast<char *>(XmlPoolAllocRaw(pool, kXmlPoolBlockSize));
+        if (chunk == nullptr) return nullptr;
+        char **next = record ? &context->recordNext : &context->stringNext;
+        char **end = record ? &context->recordEnd : &context->stringEnd;
+        *next = chunk;
+        *end = chunk + kXmlPoolBlockSize;
+    }
     return record ? XmlParseAllocRecord(context, size) : XmlParseAllocText(context, size);
 }
 

@@ -331,27 +331,29 @@ XML_HOT_INLINE bool XmlIsDelimiterAt(const char *p) {
 }
 
 // ---- Storage of one parse (xml_parse.cpp) ------------------------------------------
-// A pooled parse cuts its records and strings out of chunks that it takes from the
-// pool: strings upwards from the chunk's start, records downwards from its end. So
-// every record and string still lives in the pool, without a pool call for each.
+// A pooled parse cuts its records and its strings out of two chunks that it takes
+// from the pool, each filled in document order, so that a walk of the tree reads
+// both in ascending order. Every record and string still lives in the pool, without
+// a pool call for each.
 void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) noexcept;
 
 // `size` bytes (a multiple of 8) for a record, 8-aligned, not cleared.
 XML_HOT_INLINE void *XmlParseAllocRecord(KEL_XML_PARSE_CTX *context, size_t size) {
     if (context->pool == nullptr) return XmlMalloc(size);
-    if (size > static_cast<size_t>(context->chunkHigh - context->chunkLow))
+    char *at = context->recordNext;
+    if (size > static_cast<size_t>(context->recordEnd - at))
         return XmlParseAllocSlow(context, size, true);
-    context->chunkHigh -= size;
-    return context->chunkHigh;
+    context->recordNext = at + size;
+    return at;
 }
 
 // `size` bytes for a string, not aligned.
 XML_HOT_INLINE char *XmlParseAllocText(KEL_XML_PARSE_CTX *context, size_t size) {
     if (context->pool == nullptr) return static_cast<char *>(XmlMalloc(size));
-    char *at = context->chunkLow;
-    if (size > static_cast<size_t>(context->chunkHigh - at))
+    char *at = context->stringNext;
+    if (size > static_cast<size_t>(context->stringEnd - at))
         return static_cast<char *>(XmlParseAllocSlow(context, size, false));
-    context->chunkLow = at + size;
+    context->stringNext = at + size;
     return at;
 }
 

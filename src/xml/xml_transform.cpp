@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "xml_internal.h"
 
 namespace {
@@ -43,6 +47,24 @@ constexpr ReplacementTable kReplacements = MakeReplacementTable();
 Replacement ReplacementOf(char c) { return kReplacements.of[static_cast<uint8_t>(c)]; }
 bool NeedsEscape(char c) { return ReplacementOf(c).length != 0; }
 
+// Per byte: 0 for a byte written as it stands, else the NUL (1) or an escapable byte
+// (the length of its replacement).
+struct ByteTable {
+    uint8_t of[256];
+};
+constexpr ByteTable MakeStopTable() {
+    ByteTable table{};
+    table.of[0] = 1;
+    for (int c = 1; c < 256; ++c) table.of[c] = static_cast<uint8_t>(kReplacements.of[c].length);
+    return table;
+}
+constexpr ByteTable kStops = MakeStopTable();
+inline uint8_t StopOf(char c) { return kStops.of[static_cast<uint8_t>(c)]; }
+
+// Strings up to this long are measured and copied in one loop; longer ones go on
+// with strlen, memcpy and sixteen-byte scans.
+constexpr size_t kShort = 32;
+
 // The five entity references, and their names without '&' and ';'.
 constexpr const char *kEntities[] = {"&lt;", "&gt;", "&amp;", "&apos;", "&quot;"};
 constexpr Replacement kEntityNames[] = {{"lt", 2}, {"gt", 2}, {"amp", 3}, {"apos", 4}, {"quot", 4}};
@@ -62,66 +84,162 @@ bool CanExtendReference(const char *prefix, uint32_t n, char c) {
     return false;
 }
 
-// Appends the value bytes [p, stop) escaped, piece by piece through the
-// buffer; `end` is the end of the whole value.
-uint32_t AppendEscaped(KEL_XML_STRBUF *buffer, const char *p, const char *stop, const char *end,
-                       char *scratch) {
-    const char *run = p;  // start of the bytes not yet appended, all written as they are
-    for (; p < stop; ++p) {
-        if (!NeedsEscape(*p)) continue;
-        bool amp = *p == '&';
-        if (amp && XmlAmpNeedsEscape(p, static_cast<uint32_t>(end - p), scratch) == 0)
-            continue;  // begins a reference: the ampersand stays in the run
-        uint32_t result = XmlStrBufAppendBytes(buffer, run, static_cast<uint32_t>(p - run));
-        Replacement replacement = ReplacementOf(*p);
-        if (result == 0)
-            result = XmlStrBufAppendBytes(buffer, replacement.text, replacement.length);
-        if (result != 0) return result;
-        run = p + 1;
+// ---- Output cursor -------------------------------------------------------------------
+// Pieces are written straight into the buffer's block. A piece that does not fit
+// grows the buffer by its own rule, as an append would; the writer has reserved
+// the whole text beforehand, so that normally never happens. The first failure
+// is kept and every later piece is skipped.
+struct Out {
+    KEL_XML_STRBUF *buffer;
+    char *at;     // where the next byte goes
+    char *limit;  // end of the block's text room (the NUL's place is behind it)
+    uint32_t result = 0;
+
+    explicit Out(KEL_XML_STRBUF *target)
+        : buffer(target),
+          at(target->text ? target->text + target->length : nullptr),
+          limit(target->text ? target->text + target->capacity : nullptr) {}
+
+    bool Room(size_t count) {
+        return static_cast<size_t>(limit - at) >= count ? result == 0 : Grow(count);
     }
-    return XmlStrBufAppendBytes(buffer, run, static_cast<uint32_t>(stop - run));
+    void Put(const char *source, size_t count) {
+        if (!Room(count)) return;
+        CopyShort(at, source, count);
+        at += count;
+    }
+    template <size_t N>
+    void Text(const char (&text)[N]) {  // a literal, its length known
+        Put(text, N - 1);
+    }
+    // A NUL-terminated string: a short one is copied in the loop that finds its end.
+    void String(const char *text) {
+        if (static_cast<size_t>(limit - at) >= kShort) {
+            for (size_t i = 0; i < kShort; ++i) {
+                char c = text[i];
+                if (c == '\0') {
+                    at += i;
+                    return;
+                }
+                at[i] = c;
+            }
+            at += kShort;
+            text += kShort;
+        }
+        Put(text, std::strlen(text));
+    }
+    void Name(const char *prefix, const char *name) {
+        if (prefix) {
+            String(prefix);
+            Text(":");
+        }
+        String(name);
+    }
+    void EndTag(const KEL_XML_NODE *node) {
+        Text("</");
+        Name(node->prefix, node->name);
+        Text(">\n");
+    }
+    // Closes the text: the buffer's length and terminator follow the cursor.
+    uint32_t Finish() {
+        if (buffer->text != nullptr) {
+            buffer->length = static_cast<uint32_t>(at - buffer->text);
+            *at = '\0';
+        }
+        return result;
+    }
+
+    static void CopyShort(char *to, const char *from, size_t count) {
+        if (count <= 16 && count >= 8) {
+            uint64_t head, tail;
+            std::memcpy(&head, from, 8);
+            std::memcpy(&tail, from + count - 8, 8);
+            std::memcpy(to, &head, 8);
+            std::memcpy(to + count - 8, &tail, 8);
+        } else if (count < 8 && count >= 4) {
+            uint32_t head, tail;
+            std::memcpy(&head, from, 4);
+            std::memcpy(&tail, from + count - 4, 4);
+            std::memcpy(to, &head, 4);
+            std::memcpy(to + count - 4, &tail, 4);
+        } else if (count < 4) {
+            for (size_t i = 0; i < count; ++i) to[i] = from[i];
+        } else {
+            std::memcpy(to, from, count);
+        }
+    }
+
+    bool Grow(size_t count) {
+        if (result != 0) return false;
+        uint32_t length = buffer->text ? static_cast<uint32_t>(at - buffer->text) : 0;
+        if (count > kMaxText - length) {
+            result = KEL_XML_ERR_NO_MEMORY;
+            return false;
+        }
+        buffer->length = length;
+        if (buffer->text) buffer->text[length] = '\0';
+        result = XmlStrBufReserve(buffer, length + static_cast<uint32_t>(count));
+        if (result != 0) return false;
+        at = buffer->text + length;
+        limit = buffer->text + buffer->capacity;
+        return true;
+    }
+};
+
+// The first byte in [p, end) that escaping replaces; `end` when there is none.
+const char *FindEscapable(const char *p, const char *end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
+    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, amp)),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, apos), _mm_cmpeq_epi8(block, lt)),
+                         _mm_cmpeq_epi8(block, gt)));
+        int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && !NeedsEscape(*p)) ++p;
+    return p;
 }
 
-// Writes the value bytes [p, stop) escaped straight to `out`, which has room
-// for the longest replacement of every byte; returns the end of what it wrote.
-char *WriteEscaped(char *out, const char *p, const char *stop, const char *end, char *scratch) {
-    for (; p < stop; ++p) {
-        char c = *p;
-        if (!NeedsEscape(c) ||
-            (c == '&' && XmlAmpNeedsEscape(p, static_cast<uint32_t>(end - p), scratch) == 0)) {
-            *out++ = c;
-            continue;
+// Appends value[0..n) escaped. The scratch block for the ampersand tests is taken
+// at the first ampersand, sized for the rest of the value from there, which is the
+// longest candidate any later ampersand can have; it is given back at the end.
+uint32_t EscapeInto(Out &out, const char *value, size_t n) {
+    const char *end = value + n;
+    char *scratch = nullptr;
+    const char *p = value;
+    while (out.result == 0) {
+        const char *stop = FindEscapable(p, end);
+        out.Put(p, static_cast<size_t>(stop - p));
+        if (stop == end) break;
+        p = stop;
+        char c = *p++;
+        if (c == '&') {
+            auto remaining = static_cast<uint32_t>(end - stop);
+            if (scratch == nullptr) {
+                scratch = static_cast<char *>(
+                    ZOTA_MemTypeMallocD(remaining + 1, 0, __LINE__, kSourceFile));
+                if (scratch == nullptr) {
+                    out.result = KEL_XML_ERR_NO_MEMORY;
+                    break;
+                }
+                memset_s(scratch, remaining + 1, 0, remaining + 1);
+            }
+            if (XmlAmpNeedsEscape(stop, remaining, scratch) == 0) {
+                out.Text("&");  // begins a reference: written as it stands
+                continue;
+            }
         }
         Replacement replacement = ReplacementOf(c);
-        for (uint32_t i = 0; i < replacement.length; ++i) *out++ = replacement.text[i];
+        out.Put(replacement.text, replacement.length);
     }
-    return out;
-}
-
-constexpr uint32_t kLongestReplacement = 6;  // "&quot;", "&apos;"
-constexpr size_t kChunk = 4096;
-
-// Appends value[0..n) escaped, a chunk at a time: a chunk that fits the block
-// even if every byte took the longest replacement is written in place, any
-// other goes through the buffer's appends, which grow it. `scratch` serves
-// every ampersand test of the value; null when the value holds no ampersand.
-uint32_t EscapeBytes(KEL_XML_STRBUF *buffer, const char *value, uint32_t n, char *scratch) {
-    const char *end = value + n;
-    for (const char *p = value; p < end;) {
-        size_t count =
-            static_cast<size_t>(end - p) < kChunk ? static_cast<size_t>(end - p) : kChunk;
-        const char *stop = p + count;
-        if (buffer->text && count * kLongestReplacement <= buffer->capacity - buffer->length) {
-            char *out = WriteEscaped(buffer->text + buffer->length, p, stop, end, scratch);
-            buffer->length = static_cast<uint32_t>(out - buffer->text);
-            buffer->text[buffer->length] = '\0';
-        } else {
-            uint32_t result = AppendEscaped(buffer, p, stop, end, scratch);
-            if (result != 0) return result;
-        }
-        p = stop;
-    }
-    return 0;
+    if (scratch != nullptr) ZOTA_MemTypeFreeD(scratch, 0, __LINE__, kSourceFile);
+    return out.result;
 }
 
 // ---- Sizing ----------------------------------------------------------------------
@@ -131,18 +249,55 @@ uint32_t EscapeBytes(KEL_XML_STRBUF *buffer, const char *value, uint32_t n, char
 // about n^2/2048 bytes for n bytes of text. The text is the same either way, and
 // should that block not be had the appends grow the buffer step by step.
 
+size_t Length(const char *text) {
+    for (size_t i = 0; i < kShort; ++i)
+        if (text[i] == '\0') return i;
+    return kShort + std::strlen(text + kShort);
+}
+
 uint64_t NameSize(const char *prefix, const char *name) {
-    uint64_t size = name ? std::strlen(name) : 0;
-    return prefix ? size + std::strlen(prefix) + 1 : size;
+    uint64_t size = name ? Length(name) : 0;
+    return prefix ? size + Length(prefix) + 1 : size;
+}
+
+// Bytes escaping adds to value[0..n): 3 for < and >, 5 for " and ', 4 for &.
+uint64_t EscapeGrowth(const char *p, size_t n) {
+    const char *end = p + n;
+    uint64_t extra = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
+    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+    const __m128i three = _mm_set1_epi8(3), four = _mm_set1_epi8(4), five = _mm_set1_epi8(5);
+    __m128i sum = _mm_setzero_si128();
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i quotes = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, apos));
+        __m128i angles = _mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt));
+        __m128i weight =
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(quotes, five), _mm_and_si128(angles, three)),
+                         _mm_and_si128(_mm_cmpeq_epi8(block, amp), four));
+        sum = _mm_add_epi64(sum, _mm_sad_epu8(weight, _mm_setzero_si128()));
+        p += 16;
+    }
+    extra = static_cast<uint64_t>(_mm_cvtsi128_si64(sum)) +
+            static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum)));
+#endif
+    for (; p < end; ++p) {
+        uint32_t replaced = ReplacementOf(*p).length;
+        if (replaced) extra += replaced - 1;
+    }
+    return extra;
 }
 
 uint64_t ValueBound(const char *value) {
-    uint64_t size = 0;
-    for (const char *p = value; *p != '\0'; ++p) {
-        uint32_t replaced = ReplacementOf(*p).length;
-        size += replaced ? replaced : 1;
+    uint64_t extra = 0;
+    for (size_t i = 0; i < kShort; ++i) {
+        uint8_t stop = StopOf(value[i]);
+        if (stop == 1) return i + extra;  // the NUL
+        if (stop != 0) extra += stop - 1u;
     }
-    return size;
+    size_t n = kShort + std::strlen(value + kShort);
+    return n + extra + EscapeGrowth(value + kShort, n - kShort);
 }
 
 // p:n="v"
@@ -161,11 +316,20 @@ uint64_t ElementBound(const KEL_XML_NODE *node) {
     return size + 3;  // />\n
 }
 
+// The document-order walk of KEL_XML_Iterator, for a tree node.
+KEL_XML_NODE *NextInOrder(KEL_XML_NODE *node) {
+    if (node->firstChild != nullptr) return node->firstChild;
+    while (node->nextSibling == nullptr) {
+        node = node->parent;
+        if (node == nullptr) return nullptr;
+    }
+    return node->nextSibling;
+}
+
 // Bound of a detached subtree, by the document-order walk (no recursion).
 uint64_t SubtreeBound(KEL_XML_NODE *start) {
     uint64_t size = 0;
-    for (KEL_XML_NODE *node = start; node; node = KEL_XML_Iterator(node))
-        size += ElementBound(node);
+    for (KEL_XML_NODE *node = start; node; node = NextInOrder(node)) size += ElementBound(node);
     return size;
 }
 
@@ -177,64 +341,62 @@ void ReserveHint(KEL_XML_STRBUF *buffer, uint64_t size) {
 
 // ---- Writing -----------------------------------------------------------------------
 
-// Appends pieces until the first failure, which it keeps.
-struct Writer {
-    KEL_XML_STRBUF *buffer;
-    uint32_t result = 0;
-
-    template <size_t N>
-    void Text(const char (&text)[N]) {  // a literal, its length known
-        if (result == 0) result = XmlStrBufAppendBytes(buffer, text, N - 1);
-    }
-    void String(const char *text) {
-        size_t length = std::strlen(text);
-        if (length > kMaxText) result = KEL_XML_ERR_NO_MEMORY;
-        if (result == 0) result = XmlStrBufAppendBytes(buffer, text, static_cast<uint32_t>(length));
-    }
-    void Name(const char *prefix, const char *name) {
-        if (prefix) {
-            String(prefix);
-            Text(":");
+void WriteValue(Out &out, const char *value) {
+    if (out.result != 0) return;
+    // The plain start of a value is copied in the loop that finds its end.
+    if (static_cast<size_t>(out.limit - out.at) >= kShort) {
+        size_t i = 0;
+        for (; i < kShort; ++i) {
+            char c = value[i];
+            if (StopOf(c) != 0) break;
+            out.at[i] = c;
         }
-        String(name);
+        out.at += i;
+        value += i;
+        if (*value == '\0') return;
     }
-    void Value(const char *value) {
-        if (result == 0) result = XmlEscapeValue(buffer, value);
+    size_t n = std::strlen(value);
+    if (n > kMaxText) {
+        out.result = KEL_XML_ERR_NO_MEMORY;
+        return;
     }
-    void EndTag(const KEL_XML_NODE *node) {
-        Text("</");
-        Name(node->prefix, node->name);
-        Text(">\n");
-    }
-};
+    EscapeInto(out, value, n);
+}
 
-uint32_t WriteAttr(const KEL_XML_ATTR *attr, KEL_XML_STRBUF *buffer) {
-    if (attr->name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
-    Writer out{buffer};
+void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
+    if (attr->name == nullptr) {
+        if (out.result == 0) out.result = KEL_XML_ERR_INVALID_PARAM;
+        return;
+    }
     out.Name(attr->prefix, attr->name);
     out.Text("=\"");
-    if (attr->value) out.Value(attr->value);
+    if (attr->value) WriteValue(out, attr->value);
     out.Text("\"");
-    return out.result;
+}
+
+void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
+    for (; attr != nullptr && out.result == 0; attr = attr->nextSibling) {
+        WriteAttr(out, attr);
+        if (attr->nextSibling) out.Text(" ");
+    }
 }
 
 // One element: its start tag, and when it has no children its value or the
 // empty form followed by the end tags of every ancestor it is the last of.
-uint32_t WriteElement(const KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) {
-    Writer out{buffer};
+void WriteElement(Out &out, const KEL_XML_NODE *node) {
     out.Text("<");
     out.Name(node->prefix, node->name);
     if (node->firstAttr) {
         out.Text(" ");
-        if (out.result == 0) out.result = XmlWriteAttrList(node->firstAttr, buffer);
+        WriteAttrs(out, node->firstAttr);
     }
     if (node->firstChild) {
         out.Text(">\n");
-        return out.result;
+        return;
     }
     if (node->value) {
         out.Text(">");
-        out.Value(node->value);
+        WriteValue(out, node->value);
         out.EndTag(node);
     } else {
         out.Text("/>\n");
@@ -242,17 +404,19 @@ uint32_t WriteElement(const KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) {
     for (const KEL_XML_NODE *closed = node; closed->parent && closed->parent->lastChild == closed;
          closed = closed->parent)
         out.EndTag(closed->parent);
-    return out.result;
 }
 
 // Writes a detached subtree in document order.
 uint32_t WriteElements(KEL_XML_NODE *start, KEL_XML_STRBUF *buffer) {
-    for (KEL_XML_NODE *node = start; node; node = KEL_XML_Iterator(node)) {
-        if (node->name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
-        uint32_t result = WriteElement(node, buffer);
-        if (result != 0) return result;
+    Out out(buffer);
+    for (KEL_XML_NODE *node = start; node && out.result == 0; node = NextInOrder(node)) {
+        if (node->name == nullptr) {
+            out.result = KEL_XML_ERR_INVALID_PARAM;
+            break;
+        }
+        WriteElement(out, node);
     }
-    return 0;
+    return out.Finish();
 }
 
 }  // namespace
@@ -308,33 +472,22 @@ uint32_t XmlAmpNeedsEscape(const char *position, uint32_t remaining, char *scrat
     return XmlIsKnownReference(scratch) ? 0 : 1;
 }
 
-// One scratch block serves all ampersands of a value: it is sized for the
-// first, whose rest of the value is the longest candidate any of them can have.
 uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept {
     if (value == nullptr || buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     size_t n = std::strlen(value);
     if (n == 0) return 0;
     if (n > kMaxText) return KEL_XML_ERR_NO_MEMORY;
-    auto *amp = static_cast<const char *>(std::memchr(value, '&', n));
-    if (amp == nullptr) return EscapeBytes(buffer, value, static_cast<uint32_t>(n), nullptr);
-    auto size = static_cast<uint32_t>(n - static_cast<size_t>(amp - value) + 1);
-    auto *scratch = static_cast<char *>(ZOTA_MemTypeMallocD(size, 0, __LINE__, kSourceFile));
-    if (scratch == nullptr) return KEL_XML_ERR_NO_MEMORY;
-    memset_s(scratch, size, 0, size);
-    uint32_t result = EscapeBytes(buffer, value, static_cast<uint32_t>(n), scratch);
-    ZOTA_MemTypeFreeD(scratch, 0, __LINE__, kSourceFile);
-    return result;
+    Out out(buffer);
+    EscapeInto(out, value, n);
+    return out.Finish();
 }
 
 // ---- Tree writer -------------------------------------------------------------------
 
 uint32_t XmlWriteAttrList(KEL_XML_ATTR *attr, KEL_XML_STRBUF *buffer) noexcept {
-    for (; attr != nullptr; attr = attr->nextSibling) {
-        uint32_t result = WriteAttr(attr, buffer);
-        if (result == 0 && attr->nextSibling) result = XmlStrBufAppendBytes(buffer, " ", 1);
-        if (result != 0) return result;
-    }
-    return 0;
+    Out out(buffer);
+    WriteAttrs(out, attr);
+    return out.Finish();
 }
 
 // An element is written with its subtree, cut off from its parent and siblings
@@ -345,7 +498,9 @@ uint32_t XmlWriteTree(KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) noexcept {
     if (node->type == KEL_XML_NODE_ATTRIBUTE) {
         const KEL_XML_ATTR *attr = AsAttr(node);
         if (attr->name) ReserveHint(buffer, AttrBound(attr));
-        return WriteAttr(attr, buffer);
+        Out out(buffer);
+        WriteAttr(out, attr);
+        return out.Finish();
     }
     KEL_XML_NODE *parent = node->parent;
     KEL_XML_NODE *next = node->nextSibling;
