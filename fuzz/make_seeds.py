@@ -119,7 +119,13 @@ def edit_seeds(rng):
     parsed = (b'\x02' + doc + b'\x00\x00' + b'\x02' + doc + b'\x00\x01' +
               b'\x07\x01\x00' + b'\x08\x02\x00' + b'\x12\x01' + b'\x0e\x00' + arg(None) +
               arg(b'a') + arg(b'2') + b'\x0f\x00' + arg(b'') + arg(b'a') + b'\x11\x00')
-    seeds = [build, pooled, parsed, build + pooled + parsed]
+    # Pooled nodes made parentless siblings (no root), then renamed and given values.
+    rootless = (b'\x01\x01' + arg(None) + arg(b'pd') + arg(None) +
+                b'\x01\x00\x00\x01' + arg(None) + arg(b'x') + arg(b'v') +
+                b'\x01\x00\x00\x01' + arg(None) + arg(b'y') + arg(b'v') +
+                b'\x07\x01\x02' + b'\x03\x02' + arg(None) + arg(b'renamed') + arg(b'w') +
+                b'\x10\x02\x01\x05\x00\x00\x00' + arg(b'n') + b'\x01' + b'\x0a\x00')
+    seeds = [build, pooled, parsed, build + pooled + parsed, rootless]
     for _ in range(12):
         seeds.append(bytes(rng.randrange(256) for _ in range(rng.randrange(16, 200))))
     return seeds
