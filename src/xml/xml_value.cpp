@@ -152,46 +152,43 @@ uint32_t ReadValue(const void *record, int32_t type, void *variable) {
     return ReadNumber(text, type, variable);
 }
 
+// The caller's variable read at the type's width: the boolean as a 32-bit
+// integer, signed types sign-extended, unsigned types zero-extended.
+template <typename T>
+int64_t Load(const void *variable) {
+    T value;
+    std::memcpy(&value, variable, sizeof value);
+    return value;
+}
+
+int64_t LoadWidth(const void *variable, int32_t type) {
+    switch (type) {
+        case KEL_XML_VALUE_UINT32:
+            return Load<uint32_t>(variable);
+        case KEL_XML_VALUE_INT16:
+            return Load<int16_t>(variable);
+        case KEL_XML_VALUE_UINT16:
+            return Load<uint16_t>(variable);
+        case KEL_XML_VALUE_INT8:
+            return Load<int8_t>(variable);
+        case KEL_XML_VALUE_UINT8:
+            return Load<uint8_t>(variable);
+        default:
+            return Load<int32_t>(variable);
+    }
+}
+
 // Formats the caller's variable (read at the type's width) as text; false for a
 // bad type or a null variable.
 bool FormatValue(int32_t type, const void *variable, char (&text)[kTextSize]) {
     if (!IsValueType(type) || variable == nullptr) return false;
-    int32_t i32;
-    uint32_t u32;
-    int16_t i16;
-    uint16_t u16;
-    int8_t i8;
-    uint8_t u8;
-    switch (type) {
-        case KEL_XML_VALUE_BOOL:
-            std::memcpy(&i32, variable, 4);
-            std::snprintf(text, kTextSize, "%s", i32 != 0 ? "true" : "false");
-            break;
-        case KEL_XML_VALUE_INT32:
-            std::memcpy(&i32, variable, 4);
-            std::snprintf(text, kTextSize, "%d", static_cast<int>(i32));
-            break;
-        case KEL_XML_VALUE_UINT32:
-            std::memcpy(&u32, variable, 4);
-            std::snprintf(text, kTextSize, "%u", static_cast<unsigned>(u32));
-            break;
-        case KEL_XML_VALUE_INT16:
-            std::memcpy(&i16, variable, 2);
-            std::snprintf(text, kTextSize, "%d", static_cast<int>(i16));
-            break;
-        case KEL_XML_VALUE_UINT16:
-            std::memcpy(&u16, variable, 2);
-            std::snprintf(text, kTextSize, "%u", static_cast<unsigned>(u16));
-            break;
-        case KEL_XML_VALUE_INT8:
-            std::memcpy(&i8, variable, 1);
-            std::snprintf(text, kTextSize, "%d", static_cast<int>(i8));
-            break;
-        default:
-            std::memcpy(&u8, variable, 1);
-            std::snprintf(text, kTextSize, "%u", static_cast<unsigned>(u8));
-            break;
-    }
+    int64_t value = LoadWidth(variable, type);
+    if (type == KEL_XML_VALUE_BOOL)
+        std::snprintf(text, kTextSize, "%s", value != 0 ? "true" : "false");
+    else if (IsSignedType(type))
+        std::snprintf(text, kTextSize, "%d", static_cast<int>(value));
+    else
+        std::snprintf(text, kTextSize, "%u", static_cast<unsigned>(value));
     return true;
 }
 
@@ -203,6 +200,11 @@ uint32_t ReplaceValue(const void *context, KEL_XML_ATTR *record, const char *tex
     if (record->value == nullptr) return KEL_XML_ERR_NO_MEMORY;
     record->valueOwned = 1;
     return 0;
+}
+
+// An attribute record has no attribute list: it is never an element argument.
+bool IsElement(const KEL_XML_NODE *element) {
+    return element != nullptr && element->type != KEL_XML_NODE_ATTRIBUTE;
 }
 
 // The common writer of both setters.
@@ -249,7 +251,8 @@ XML_EXPORT uint32_t KEL_XML_SetNodeValueEx(KEL_XML_NODE *record, int32_t valueTy
 
 XML_EXPORT uint32_t KEL_XML_GetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
                                            const char *name, int32_t valueType, void *value) {
-    if (element == nullptr || name == nullptr || value == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    if (!IsElement(element) || name == nullptr || value == nullptr)
+        return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, prefix, name);  // "" prefix finds nothing
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
     return ReadValue(attr, valueType, value);
@@ -257,7 +260,7 @@ XML_EXPORT uint32_t KEL_XML_GetAttrValueEx(KEL_XML_NODE *element, const char *pr
 
 XML_EXPORT uint32_t KEL_XML_SetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
                                            const char *name, int32_t valueType, const void *value) {
-    if (element == nullptr || name == nullptr || name[0] == '\0' || value == nullptr)
+    if (!IsElement(element) || name == nullptr || name[0] == '\0' || value == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, prefix, name);
     if (attr != nullptr) return WriteValue(attr, valueType, value);
