@@ -66,35 +66,35 @@ XML_EXPORT uint32_t KEL_XML_RegFileFunc(KEL_XML_FOPEN open, KEL_XML_FSEEK seek,
     return 0;
 }
 
-XML_EXPORT uint32_t KEL_XML_ParseFile(const char *path, KEL_XML_NODE **document) {
+namespace {
+
+// Reads the whole file, then parses it on the heap or, once the file is read,
+// in a new pool. Every entry point clears the caller's slot first, so no stale
+// document survives a failure.
+uint32_t ParseFileInto(const char *path, KEL_XML_NODE **document, bool pooled) {
     if (path == nullptr || document == nullptr) return KEL_XML_ERR_INVALID_PARAM;
-    *document = nullptr;  // as every other parse entry point: no stale document on failure
+    *document = nullptr;
     KEL_XML_PARSE_CTX *context = NewParseCtx();
     if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
     uint32_t result = XmlLoadFile(context, path);
+    if (result == 0 && pooled) {
+        context->pool = XmlPoolCreate(kXmlPoolBlockSize);
+        if (context->pool == nullptr) result = KEL_XML_ERR_NO_MEMORY;
+    }
     if (result != 0) {
-        XmlFreeParseCtx(context);
+        XmlFreeParseCtx(context);  // frees the loaded buffer too
         return result;
     }
     context->cursor = context->buffer;
     return XmlParseBuffer(document, context);
 }
 
+}  // namespace
+
+XML_EXPORT uint32_t KEL_XML_ParseFile(const char *path, KEL_XML_NODE **document) {
+    return ParseFileInto(path, document, false);
+}
+
 XML_EXPORT uint32_t KEL_XML_ParseFileEx(const char *path, KEL_XML_NODE **document) {
-    if (path == nullptr || document == nullptr) return KEL_XML_ERR_INVALID_PARAM;
-    *document = nullptr;
-    KEL_XML_PARSE_CTX *context = NewParseCtx();
-    if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
-    uint32_t result = XmlLoadFile(context, path);
-    if (result != 0) {
-        XmlFreeParseCtx(context);
-        return result;
-    }
-    context->pool = XmlPoolCreate(kXmlPoolBlockSize);  // only once the file is read
-    if (context->pool == nullptr) {
-        XmlFreeParseCtx(context);  // frees the loaded buffer too
-        return KEL_XML_ERR_NO_MEMORY;
-    }
-    context->cursor = context->buffer;
-    return XmlParseBuffer(document, context);
+    return ParseFileInto(path, document, true);
 }
