@@ -426,10 +426,92 @@ struct World {
         VXF_CHECK(count == expected);
     }
 
+    // Misuse the library must survive: an attribute record where a node or an
+    // element belongs, and a node that is still linked given to an insertion.
+    void Misuse() {
+        std::vector<KEL_XML_ATTR *> attrs;
+        for (Node *n : nodes)
+            for (KEL_XML_ATTR *a = n->firstAttr; a; a = a->nextSibling) attrs.push_back(a);
+        Node *other = Pick();
+        uint8_t op = in.Byte();
+        if (attrs.empty() || !other) return;
+        auto *attr = reinterpret_cast<Node *>(attrs[in.Byte() % attrs.size()]);
+        const char *s = nullptr;
+        int32_t v = 1;
+        uint32_t count = 0;
+        KEL_XML_ATTR *handle = nullptr;
+        Node *out = nullptr;
+        uint32_t result = 0, expected = KEL_XML_ERR_INVALID_PARAM;
+        switch (op % 16) {
+            case 0:
+                result = KEL_XML_AddFirstChildNode(attr, other);
+                break;
+            case 1:
+                result = KEL_XML_AppendChildNode(other, attr);
+                break;
+            case 2:
+                result = KEL_XML_AddNextSiblingNode(attr, other);
+                break;
+            case 3:
+                result = KEL_XML_AddPrevSiblingNode(other, attr);
+                break;
+            case 4:
+                result = KEL_XML_RemoveNode(attr);
+                break;
+            case 5:
+                result = KEL_XML_CloneNode(attr, &out);
+                break;
+            case 6:
+                result = KEL_XML_GetNodeChildNum(attr, &count);
+                break;
+            case 7:
+                result = KEL_XML_AddAttr(attr, nullptr, "n", "v");
+                break;
+            case 8:
+                result = KEL_XML_SetAttr(attr, nullptr, "n", "v");
+                break;
+            case 9:
+                result = KEL_XML_RemoveAttr(attr, nullptr, attr->name ? attr->name : "n");
+                break;
+            case 10:
+                result = KEL_XML_GetNextSiblingAttrEx(attr, &s, &s, &s, &handle);
+                break;
+            case 11:
+                result = KEL_XML_GetAttrValueEx(attr, nullptr, "n", 1, &v);
+                break;
+            case 12:
+                result = KEL_XML_SetAttrValueEx(attr, nullptr, "n", 1, &v);
+                break;
+            case 13:
+                KEL_XML_FreeNode(attr);  // ignored
+                result = KEL_XML_ERR_INVALID_PARAM;
+                break;
+            case 14:
+                VXF_CHECK(KEL_XML_Iterator(attr) == nullptr);
+                result = KEL_XML_CloneNodeSelf(attr, &out);
+                break;
+            default: {
+                // A linked node is refused by every insertion.
+                Node *linked = nullptr;
+                for (Node *n : nodes)
+                    if (!Detached(n) && n->pool == StorageOf(other)) linked = n;
+                if (!linked || linked == other) return;
+                Node *parent = linked->parent, *prev = linked->prevSibling,
+                     *next = linked->nextSibling;
+                result = (op & 16) ? KEL_XML_AppendChildNode(other, linked)
+                                   : KEL_XML_AddNextSiblingNode(other, linked);
+                VXF_CHECK(linked->parent == parent && linked->prevSibling == prev &&
+                          linked->nextSibling == next);
+            }
+        }
+        VXF_CHECK(result == expected);
+        VXF_CHECK(out == nullptr);
+    }
+
     void Run() {
         for (int steps = 0; steps < 256 && !in.Empty(); ++steps) {
             Refresh();
-            switch (in.Byte() % 20) {
+            switch (in.Byte() % 21) {
                 case 0:
                     Create(false);
                     break;
