@@ -4,6 +4,7 @@
 // (the runner checks live blocks after each test). Under AddressSanitizer the
 // suite also records which allocation sites of the library the injection reached.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
@@ -136,6 +137,12 @@ void FileSites(const std::string &name) {
 }
 
 // ---- Helpers ------------------------------------------------------------------
+// A file name of this process: several test runs may share the temporary folder.
+std::string TempPath(const char *what) {
+    return testing::TempDir() + "vx_alloc_failure_" + what + "_" + std::to_string(getpid()) +
+           ".xml";
+}
+
 std::string Text(KEL_XML_NODE *node) {
     char *text = nullptr;
     EXPECT_EQ(KEL_XML_Transform(node, &text), 0u);
@@ -250,7 +257,7 @@ int CountingClose(FILE *f) {
 }
 
 TEST(AllocFailure, ParseFromFile) {
-    std::string path = testing::TempDir() + "vx_alloc_failure.xml";
+    std::string path = TempPath("in");
     FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs(kSample, f);
@@ -470,7 +477,7 @@ bool FileExists(const std::string &path) {
 }
 
 TEST(AllocFailure, TransformHandsOutAllOrNothing) {
-    std::string path = testing::TempDir() + "vx_alloc_failure_out.xml";
+    std::string path = TempPath("out");
     for (bool pooled : {false, true}) {
         vxt::Tree doc(WritableDoc(pooled));
         KEL_XML_NODE *group = Child(doc, "cfg.group");

@@ -3,6 +3,8 @@
 // threads that only navigate one shared document. The library keeps no shared
 // state, so every thread must get exactly what it would get alone (and a
 // ThreadSanitizer build must report nothing).
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -78,7 +80,8 @@ TEST(Threads, DifferentDocumentsAtOnce) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &failures] {
-            std::string path = testing::TempDir() + "vx_thread_" + std::to_string(t) + ".xml";
+            std::string path = testing::TempDir() + "vx_thread_" + std::to_string(getpid()) + "_" +
+                               std::to_string(t) + ".xml";  // test runs may share the folder
             for (int round = 0; round < kRounds && failures[t].empty(); ++round)
                 failures[t] = Round(t, round, path);
             std::remove(path.c_str());
