@@ -1,31 +1,22 @@
-// Building and editing trees: creation, renaming, the four insertions and their
-// refusals, removal, freeing and copying, including every allocation failure.
+// Building, editing, walking and storing trees, driven by the edit scripts under
+// tests/data/edit_*.txt (edit_tree.txt lists the commands), and the few checks a
+// script cannot express.
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/cases.h"
 #include "support/vx_test.h"
 
 namespace {
 
-constexpr uint32_t kInvalid = KEL_XML_ERR_INVALID_PARAM;
-constexpr uint32_t kNoMemory = KEL_XML_ERR_NO_MEMORY;
+KEL_XML_NODE *const kUntouched = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{0x5a5a});
 
-KEL_XML_NODE *Make(const char *name, int32_t type = KEL_XML_NODE_ELEMENT) {
-    KEL_XML_NODE *node = nullptr;
-    EXPECT_EQ(KEL_XML_CreateNode(type, nullptr, name, nullptr, &node), 0u);
-    return node;
-}
-
-KEL_XML_NODE *MakeIn(KEL_XML_NODE *doc, const char *name) {
-    KEL_XML_NODE *node = nullptr;
-    EXPECT_EQ(KEL_XML_CreateNodeEx(doc->pool, KEL_XML_NODE_ELEMENT, nullptr, name, nullptr, &node),
-              0u);
-    return node;
-}
-
-// "p:name=value[attrs](children)" for a whole subtree, walked without recursion.
+// "p:name=value[attrs](children)" of a subtree, walked without recursion.
 std::string Shape(const KEL_XML_NODE *top) {
     std::string out;
     for (const KEL_XML_NODE *n = top; n != nullptr;) {
-        if (n->prefix) out += std::string(n->prefix) + ":";
-        out += vxt::Str(n->name);
+        out += (n->prefix ? std::string(n->prefix) + ":" : "") + vxt::Str(n->name);
         if (n->value) out += "=" + std::string(n->value);
         for (const KEL_XML_ATTR *a = n->firstAttr; a; a = a->nextSibling)
             out += std::string(a == n->firstAttr ? "[" : " ") + (a->prefix ? a->prefix : "") +
@@ -36,10 +27,7 @@ std::string Shape(const KEL_XML_NODE *top) {
             n = n->firstChild;
             continue;
         }
-        while (n != top && n->nextSibling == nullptr) {
-            n = n->parent;
-            out += ')';
-        }
+        for (; n != top && n->nextSibling == nullptr; n = n->parent) out += ')';
         if (n == top) break;
         out += ',';
         n = n->nextSibling;
@@ -47,343 +35,277 @@ std::string Shape(const KEL_XML_NODE *top) {
     return out;
 }
 
-// Names read backwards through prevSibling from lastChild, reversed to forward order.
-std::string ChildNamesBackward(const KEL_XML_NODE *node) {
-    std::vector<std::string> names;
-    for (const KEL_XML_NODE *c = node->lastChild; c; c = c->prevSibling) names.push_back(c->name);
+// "p:n=v" of every attribute in list order, read through the exported walk.
+std::string Attrs(KEL_XML_NODE *element) {
     std::string out;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) out += (out.empty() ? "" : ",") + *it;
+    const char *p, *n, *v;
+    uint32_t result = KEL_XML_GetFirstAttr(element, &p, &n, &v);
+    for (; result == 0; result = KEL_XML_GetNextSiblingAttr(element, p, n, &p, &n, &v))
+        out += (out.empty() ? "" : " ") + (p ? std::string(p) + ":" : "") + n + "=" + vxt::Str(v);
+    EXPECT_EQ(result, KEL_XML_ERR_NOT_FOUND);
     return out;
 }
 
-void ExpectChildren(const KEL_XML_NODE *parent, const std::string &names) {
-    EXPECT_EQ(vxt::ChildNames(parent), names);
-    EXPECT_EQ(ChildNamesBackward(parent), names);
-    EXPECT_EQ(vxt::CheckLinks(parent), "");
+std::string Text(const char *p, const char *n, const char *v) {
+    return vxt::Str(p) + ":" + vxt::Str(n) + "=" + vxt::Str(v);
 }
 
-// A small sample: root r[id=1 x:k=v](a=text(a1),b)
-KEL_XML_NODE *Sample(KEL_XML_NODE *root) {
-    EXPECT_EQ(KEL_XML_AddAttr(root, nullptr, "id", "1"), 0u);
-    EXPECT_EQ(KEL_XML_AddAttr(root, "x", "k", "v"), 0u);
-    KEL_XML_NODE *a = root->pool ? MakeIn(root, "a") : Make("a");
-    KEL_XML_NODE *b = root->pool ? MakeIn(root, "b") : Make("b");
-    KEL_XML_NODE *a1 = root->pool ? MakeIn(root, "a1") : Make("a1");
-    EXPECT_EQ(KEL_XML_AppendChildNode(root, a), 0u);
-    EXPECT_EQ(KEL_XML_AppendChildNode(root, b), 0u);
-    EXPECT_EQ(KEL_XML_AppendChildNode(a, a1), 0u);
-    EXPECT_EQ(KEL_XML_SetNode(a, nullptr, nullptr, "text"), 0u);
-    return root;
+uint32_t Code(const std::string &name) {
+    static const std::map<std::string, uint32_t> codes = {{"ok", 0},
+                                                          {"invalid", KEL_XML_ERR_INVALID_PARAM},
+                                                          {"notfound", KEL_XML_ERR_NOT_FOUND},
+                                                          {"duplicate", KEL_XML_ERR_DUPLICATE}};
+    EXPECT_EQ(codes.count(name), 1u) << "result " << name;
+    return codes.count(name) ? codes.at(name) : 0xFFFFFFFF;
 }
 
-TEST(Tree, CreateRefusesBadArguments) {
-    KEL_XML_NODE *out = reinterpret_cast<KEL_XML_NODE *>(0x1);
-    for (int32_t type : {1, -1, 2, 11, 13}) {
-        EXPECT_EQ(KEL_XML_CreateNode(type, nullptr, "n", nullptr, &out), kInvalid) << type;
-        EXPECT_EQ(KEL_XML_CreateNodeEx(nullptr, type, nullptr, "n", nullptr, &out), kInvalid);
+using Link = uint32_t (*)(KEL_XML_NODE *, KEL_XML_NODE *);
+const std::map<std::string, Link> kLinks = {{"first", KEL_XML_AddFirstChildNode},
+                                            {"append", KEL_XML_AppendChildNode},
+                                            {"next", KEL_XML_AddNextSiblingNode},
+                                            {"prev", KEL_XML_AddPrevSiblingNode}};
+using Move = KEL_XML_NODE *(*)(KEL_XML_NODE *);
+const std::map<std::string, Move> kMoves = {
+    {"first", KEL_XML_GetNodeFirstChild},
+    {"last", KEL_XML_GetNodeLastChild},
+    {"next", KEL_XML_GetNodeNextSibling},
+    {"prev", KEL_XML_GetNodePrevSibling},
+    {"parent", KEL_XML_GetNodeParent},
+    {"iter", KEL_XML_Iterator},
+    {"root", [](KEL_XML_NODE *n) { return n ? XmlFindRoot(n) : nullptr; }}};
+
+// Runs one script: named nodes live until the next "scenario" line, then every
+// top node still held is freed (pooled documents last).
+class Script {
+public:
+    explicit Script(const std::string &file) {
+        for (const vxt::Case &c : vxt::ReadCases(file)) {
+            at_ = c.where;
+            if (c[0] == "scenario")
+                Clear();
+            else
+                Run(c);
+        }
+        Clear();
     }
-    EXPECT_EQ(KEL_XML_CreateNode(0, nullptr, "n", nullptr, nullptr), kInvalid);
-    EXPECT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "n", nullptr, nullptr), kInvalid);
-    EXPECT_EQ(out, reinterpret_cast<KEL_XML_NODE *>(0x1));
-}
 
-TEST(Tree, CreateChoosesRecordAndStorage) {
-    vxt::Tree heapDoc(Make("d", KEL_XML_NODE_DOCUMENT));
-    EXPECT_EQ(heapDoc->isDocument, 1);
-    EXPECT_EQ(heapDoc->pool, nullptr);
-    for (auto &slot : AsDoc(heapDoc)->nameCache) EXPECT_EQ(slot[0], 0);
+private:
+    std::map<std::string, std::pair<KEL_XML_NODE *, bool>> nodes_;  // id -> node, is attribute
+    std::string at_;
+    int64_t mark_ = 0;
 
-    KEL_XML_NODE *raw = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNodeEx(heapDoc->pool, 12, "p", "doc", "v", &raw), 0u);
-    vxt::Tree pooled(raw);
-    ASSERT_NE(pooled->pool, nullptr);  // the pool argument is ignored for a document
-    EXPECT_EQ(Shape(pooled), "p:doc=v");
-
-    ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 0, "", "", "", &raw), 0u);
-    vxt::Tree bare(raw);  // empty strings are never stored
-    EXPECT_EQ(bare->pool, nullptr);
-    EXPECT_EQ(bare->isDocument, 0);
-    EXPECT_TRUE(!bare->name && !bare->prefix && !bare->value && !bare->nameOwned);
-
-    int64_t live = XmlTestLiveBlocks();
-    KEL_XML_NODE *cut = MakeIn(pooled, "from-the-pool");
-    EXPECT_EQ(XmlTestLiveBlocks(), live);  // record and name came from the pool
-    EXPECT_EQ(cut->pool, pooled->pool);
-    EXPECT_EQ(KEL_XML_AppendChildNode(pooled, cut), 0u);
-}
-
-TEST(Tree, SetNodeKeepsRemovesOrReplaces) {
-    struct Case {
-        const char *prefix, *name, *value, *expected;
-    };
-    const Case cases[] = {
-        {nullptr, nullptr, nullptr, "p:n=v"},
-        {"", nullptr, nullptr, "n=v"},
-        {nullptr, "", nullptr, "p:(null)=v"},
-        {nullptr, nullptr, "", "p:n"},
-        {"q", "m", "w", "q:m=w"},
-        {"", "m", "", "m"},
-    };
-    for (const Case &c : cases) {
-        for (bool pooled : {false, true}) {
-            KEL_XML_NODE *node = nullptr;
-            ASSERT_EQ(pooled ? KEL_XML_CreateNodeEx(nullptr, 12, "p", "n", "v", &node)
-                             : KEL_XML_CreateNode(0, "p", "n", "v", &node),
-                      0u);
-            vxt::Tree owner(node);
-            EXPECT_EQ(KEL_XML_SetNode(node, c.prefix, c.name, c.value), 0u);
-            EXPECT_EQ(Shape(node), c.expected) << c.expected << " pooled " << pooled;
-            EXPECT_EQ(node->nameOwned, node->name ? 1 : 0);
+    static const char *S(const std::string &s) { return s == "~" ? nullptr : s.c_str(); }
+    static int N(const std::string &s) { return std::stoi(s); }
+    KEL_XML_NODE *Node(const std::string &id) {
+        if (id == "~") return nullptr;
+        if (!nodes_.count(id)) ADD_FAILURE() << at_ << ": no node " << id;
+        return nodes_.count(id) ? nodes_[id].first : nullptr;
+    }
+    void Expect(uint32_t result, const std::string &code) { EXPECT_EQ(result, Code(code)) << at_; }
+    // A made node gets the id; a refused one leaves the output alone.
+    void Made(const std::string &id, const std::string &code,
+              const std::function<uint32_t(KEL_XML_NODE **)> &make) {
+        KEL_XML_NODE *out = kUntouched;
+        uint32_t result = make(id == "~" ? nullptr : &out);
+        Expect(result, code);
+        if (result == 0 && id != "~") nodes_[id] = {out, false};
+        if (result != 0) {
+            EXPECT_EQ(out, kUntouched) << at_;
         }
     }
-    EXPECT_EQ(KEL_XML_SetNode(nullptr, "a", "b", "c"), kInvalid);
-}
+    static bool Within(const KEL_XML_NODE *n, const KEL_XML_NODE *top) {
+        if (top->isDocument && top->pool && n->pool == top->pool) return true;
+        for (; n; n = n->parent)
+            if (n == top) return true;
+        return false;
+    }
+    void Free(KEL_XML_NODE *top) {
+        for (auto it = nodes_.begin(); top && it != nodes_.end();)
+            it = Within(it->second.first, top) ? nodes_.erase(it) : std::next(it);
+        KEL_XML_FreeNode(top);
+    }
+    void Clear() {
+        std::set<KEL_XML_NODE *> tops, pools;
+        for (auto &[id, node] : nodes_)
+            if (!node.second && !node.first->parent)
+                (node.first->isDocument && node.first->pool ? pools : tops).insert(node.first);
+        for (KEL_XML_NODE *n : tops) KEL_XML_FreeNode(n);
+        for (KEL_XML_NODE *n : pools) KEL_XML_FreeNode(n);
+        nodes_.clear();
+    }
+    void Run(const vxt::Case &c);
+};
 
-TEST(Tree, InsertionsKeepLinksBothWays) {
-    vxt::Tree root(Make("r"));
-    KEL_XML_NODE *a = Make("a"), *b = Make("b"), *c = Make("c"), *d = Make("d"), *e = Make("e");
-    EXPECT_EQ(KEL_XML_AppendChildNode(root, b), 0u);  // childless parent: first and last
-    EXPECT_EQ(root->firstChild, b);
-    EXPECT_EQ(root->lastChild, b);
-    ExpectChildren(root, "b");
-    EXPECT_EQ(KEL_XML_AddFirstChildNode(root, a), 0u);
-    ExpectChildren(root, "a,b");
-    EXPECT_EQ(KEL_XML_AddNextSiblingNode(b, d), 0u);  // after the last: lastChild moves
-    EXPECT_EQ(root->lastChild, d);
-    EXPECT_EQ(KEL_XML_AddPrevSiblingNode(d, c), 0u);  // in the middle
-    ExpectChildren(root, "a,b,c,d");
-    EXPECT_EQ(KEL_XML_AddPrevSiblingNode(a, e), 0u);  // before the first: firstChild moves
-    EXPECT_EQ(root->firstChild, e);
-    ExpectChildren(root, "e,a,b,c,d");
-    KEL_XML_NODE *f = Make("f");
-    EXPECT_EQ(KEL_XML_AddNextSiblingNode(a, f), 0u);
-    ExpectChildren(root, "e,a,f,b,c,d");
-}
-
-TEST(Tree, InsertionRefusalsChangeNothing) {
-    vxt::Tree root(Make("r"));
-    KEL_XML_NODE *child = Make("c");
-    ASSERT_EQ(KEL_XML_AppendChildNode(root, child), 0u);
-    KEL_XML_NODE *grandchild = Make("g");
-    ASSERT_EQ(KEL_XML_AppendChildNode(child, grandchild), 0u);
-    vxt::Tree loose(Make("loose"));
-    vxt::Tree heapDoc(Make("hd", KEL_XML_NODE_DOCUMENT));
-    KEL_XML_NODE *raw = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "pd", nullptr, &raw), 0u);
-    vxt::Tree poolDoc(raw);
-    ASSERT_EQ(KEL_XML_AddAttr(root, nullptr, "at", "1"), 0u);
-    auto *attr = reinterpret_cast<KEL_XML_NODE *>(root->firstAttr);
-
-    using Insert = uint32_t (*)(KEL_XML_NODE *, KEL_XML_NODE *);
-    const Insert asChild[] = {KEL_XML_AddFirstChildNode, KEL_XML_AppendChildNode};
-    const Insert asSibling[] = {KEL_XML_AddNextSiblingNode, KEL_XML_AddPrevSiblingNode};
-    struct Case {
-        const char *what;
-        KEL_XML_NODE *target, *node;
-    };
-    const Case childCases[] = {
-        {"null parent", nullptr, loose},     {"null child", root, nullptr},
-        {"pooled document", root, poolDoc},  {"attribute parent", attr, loose},
-        {"attribute child", root, attr},     {"root under own grandchild", grandchild, root},
-        {"node under itself", loose, loose}, {"linked node", loose, child},
-    };
-    const Case siblingCases[] = {
-        {"null ref", nullptr, loose},        {"null node", child, nullptr},
-        {"same node", child, child},         {"pooled document ref", poolDoc, loose},
-        {"own root", grandchild, root},      {"heap document", child, heapDoc},
-        {"pooled document", child, poolDoc}, {"attribute", child, attr},
-        {"linked node", child, grandchild},
-    };
-    std::string before = Shape(root);
-    for (Insert insert : asChild)
-        for (const Case &c : childCases) EXPECT_EQ(insert(c.target, c.node), kInvalid) << c.what;
-    for (Insert insert : asSibling)
-        for (const Case &c : siblingCases) EXPECT_EQ(insert(c.target, c.node), kInvalid) << c.what;
-    EXPECT_EQ(Shape(root), before);
-    EXPECT_EQ(vxt::CheckLinks(root), "");
-    EXPECT_TRUE(!loose->parent && !loose->nextSibling && !heapDoc->parent && !poolDoc->firstChild);
-    // A heap document may stand as a child.
-    EXPECT_EQ(KEL_XML_AppendChildNode(grandchild, heapDoc.node), 0u);
-    heapDoc.node = nullptr;
-}
-
-TEST(Tree, ParentlessSiblingsHaveNoRoot) {
-    vxt::Tree a(Make("a"));
-    KEL_XML_NODE *b = Make("b"), *z = Make("z");
-    EXPECT_EQ(KEL_XML_AddNextSiblingNode(a, b), kInvalid);  // linked, yet rootless
-    EXPECT_EQ(KEL_XML_AddPrevSiblingNode(a, z), kInvalid);
-    EXPECT_EQ(z->nextSibling, a.node);
-    EXPECT_EQ(a->nextSibling, b);
-    EXPECT_EQ(b->prevSibling, a.node);
-    EXPECT_EQ(XmlFindRoot(a), nullptr);
-    EXPECT_EQ(XmlFindRoot(b), nullptr);
-    EXPECT_EQ(KEL_XML_AddAttr(b, nullptr, "x", "1"), kInvalid);
-    KEL_XML_NODE *copy = nullptr;
-    EXPECT_EQ(KEL_XML_CloneNode(b, &copy), kInvalid);
-    EXPECT_EQ(copy, nullptr);
-    KEL_XML_FreeNode(z);  // detaches first, so a and b stay
-    KEL_XML_FreeNode(b);
-    EXPECT_EQ(XmlFindRoot(a), a.node);
-}
-
-TEST(Tree, RemoveAndFreeRelinkNeighbours) {
-    struct Case {
-        const char *remove, *rest;
-        bool free;
-    };
-    const Case cases[] = {{"a", "b,c", false}, {"b", "a,c", false}, {"c", "a,b", false},
-                          {"a", "b,c", true},  {"b", "a,c", true},  {"c", "a,b", true}};
-    for (const Case &c : cases) {
-        vxt::Tree root(Make("r"));
-        KEL_XML_NODE *target = nullptr;
-        for (const char *name : {"a", "b", "c"}) {
-            KEL_XML_NODE *child = Make(name);
-            ASSERT_EQ(KEL_XML_AppendChildNode(root, child), 0u);
-            ASSERT_EQ(KEL_XML_AppendChildNode(child, Make("leaf")), 0u);
-            if (std::string(name) == c.remove) target = child;
+void Script::Run(const vxt::Case &c) {
+    const std::string &op = c[0];
+    const char *p = "-", *n = "-", *v = "-";  // "-": not written
+    KEL_XML_NODE *a =
+        op == "new" || op == "newin" || op == "mark" || op == "blocks" ? nullptr : Node(c[1]);
+    if (op == "new") {  // id type prefix name value code
+        Made(c[1], c[6], [&](KEL_XML_NODE **out) {
+            return KEL_XML_CreateNode(N(c[2]), S(c[3]), S(c[4]), S(c[5]), out);
+        });
+    } else if (op == "newin") {  // id pool-of type prefix name value code: CreateNodeEx
+        KEL_XML_NODE *owner = Node(c[2]);
+        Made(c[1], c[7], [&](KEL_XML_NODE **out) {
+            return KEL_XML_CreateNodeEx(owner ? owner->pool : nullptr, N(c[3]), S(c[4]), S(c[5]),
+                                        S(c[6]), out);
+        });
+    } else if (kLinks.count(op)) {  // a b code
+        Expect(kLinks.at(op)(a, Node(c[2])), c[3]);
+    } else if (op == "clone" || op == "cloneself") {  // a id code
+        Made(c[2], c[3], [&](KEL_XML_NODE **out) {
+            return (op == "clone" ? KEL_XML_CloneNode : KEL_XML_CloneNodeSelf)(a, out);
+        });
+    } else if (op == "remove") {  // a code
+        Expect(KEL_XML_RemoveNode(a), c[2]);
+    } else if (op == "free") {  // a
+        Free(a);
+    } else if (op == "set") {  // a prefix name value code
+        Expect(KEL_XML_SetNode(a, S(c[2]), S(c[3]), S(c[4])), c[5]);
+    } else if (op == "addattr" || op == "setattr") {  // a prefix name value code
+        Expect((op == "addattr" ? KEL_XML_AddAttr : KEL_XML_SetAttr)(a, S(c[2]), S(c[3]), S(c[4])),
+               c[5]);
+    } else if (op == "rmattr") {  // a prefix name code
+        Expect(KEL_XML_RemoveAttr(a, S(c[2]), S(c[3])), c[4]);
+    } else if (op == "getattr") {  // a prefix name value code
+        Expect(KEL_XML_GetAttr(a, S(c[2]), S(c[3]), &v), c[5]);
+        EXPECT_EQ(vxt::Str(v), c[4]) << at_;
+    } else if (op == "nextattr") {  // a prefix name p:n=v code
+        Expect(KEL_XML_GetNextSiblingAttr(a, S(c[2]), S(c[3]), &p, &n, &v), c[5]);
+        EXPECT_EQ(Text(p, n, v), c[4]) << at_;
+    } else if (op == "cursor") {  // a calls seen: first (first0: no handle) and next of the Ex walk
+        KEL_XML_ATTR *h = nullptr;
+        std::string seen;
+        std::istringstream calls(c[2]);
+        for (std::string call; calls >> call;) {
+            uint32_t result = call == "next" ? KEL_XML_GetNextSiblingAttrEx(a, &p, &n, &v, &h)
+                                             : KEL_XML_GetFirstAttrEx(
+                                                   a, &p, &n, &v, call == "first" ? &h : nullptr);
+            seen += (seen.empty() ? "" : " ") + std::string(result ? "end:" : "") + Text(p, n, v);
+            EXPECT_TRUE(call == "first0" || (h == nullptr) == (result != 0)) << at_;
         }
-        if (c.free) {
-            KEL_XML_FreeNode(target);
-        } else {
-            EXPECT_EQ(KEL_XML_RemoveNode(target), 0u);
-            EXPECT_TRUE(!target->parent && !target->prevSibling && !target->nextSibling);
-            EXPECT_EQ(Shape(target), std::string(c.remove) + "(leaf)");
-            EXPECT_EQ(KEL_XML_RemoveNode(target), kInvalid);
-            KEL_XML_FreeNode(target);
-        }
-        ExpectChildren(root, c.rest);
-    }
-    vxt::Tree only(Make("r"));
-    KEL_XML_NODE *child = Make("c");
-    ASSERT_EQ(KEL_XML_AppendChildNode(only, child), 0u);
-    EXPECT_EQ(KEL_XML_RemoveNode(child), 0u);
-    EXPECT_TRUE(!only->firstChild && !only->lastChild);
-    KEL_XML_FreeNode(child);
-    EXPECT_EQ(KEL_XML_RemoveNode(nullptr), kInvalid);
-    KEL_XML_FreeNode(nullptr);
-}
-
-TEST(Tree, CloneSelfCopiesAttributesNotChildren) {
-    for (bool pooled : {false, true}) {
-        KEL_XML_NODE *raw = nullptr;
-        if (pooled)
-            ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "doc", nullptr, &raw), 0u);
-        else
-            ASSERT_EQ(KEL_XML_CreateNode(12, nullptr, "doc", nullptr, &raw), 0u);
-        vxt::Tree doc(raw);
-        KEL_XML_NODE *r = pooled ? MakeIn(doc, "r") : Make("r");
-        ASSERT_EQ(KEL_XML_AppendChildNode(doc, r), 0u);
-        Sample(r);
-        ASSERT_EQ(KEL_XML_AddAttr(r, "x", "z", nullptr), 0u);
-        EXPECT_EQ(r->nameOwned, 0);  // cached in the document
-
-        KEL_XML_NODE *self = nullptr, *deep = nullptr;
-        ASSERT_EQ(KEL_XML_CloneNodeSelf(r, &self), 0u);
-        ASSERT_EQ(KEL_XML_CloneNode(r, &deep), 0u);
-        vxt::Tree selfOwner(self), deepOwner(deep);
-        EXPECT_EQ(Shape(self), "r[id=1 x:k=v x:z=(null)]");
-        EXPECT_EQ(Shape(deep), "r[id=1 x:k=v x:z=(null)](a=text(a1),b)");
-        EXPECT_EQ(vxt::CheckLinks(deep), "");
-        EXPECT_TRUE(!deep->parent && !deep->prevSibling && !deep->nextSibling);
-        EXPECT_EQ(deep->pool, doc->pool);  // same storage as the source's document
-        EXPECT_EQ(deep->firstChild->pool, doc->pool);
-        for (KEL_XML_NODE *n = deep; n; n = KEL_XML_Iterator(n)) EXPECT_EQ(n->nameOwned, 1);
-        EXPECT_NE(deep->name, r->name);
-    }
-}
-
-// A copy of a pooled document owns a pool of its own: either may be freed first.
-TEST(Tree, ClonedPooledDocumentIsIndependent) {
-    for (bool freeSourceFirst : {true, false}) {
-        KEL_XML_NODE *doc = nullptr, *copy = nullptr;
-        ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, "p", "doc", "v", &doc), 0u);
-        Sample(doc);
-        ASSERT_EQ(KEL_XML_CloneNode(doc, &copy), 0u);
-        EXPECT_EQ(copy->isDocument, 1);
-        ASSERT_NE(copy->pool, nullptr);
-        EXPECT_NE(copy->pool, doc->pool);
-        for (KEL_XML_NODE *n = copy; n; n = KEL_XML_Iterator(n)) {
-            EXPECT_EQ(XmlFindRoot(n)->pool, copy->pool);
-            EXPECT_EQ(n->pool, copy->pool);  // the top record is cut from it too
-        }
-        for (auto &slot : AsDoc(copy)->nameCache) EXPECT_EQ(slot[0], 0);
-        KEL_XML_NODE *gone = freeSourceFirst ? doc : copy;
-        KEL_XML_NODE *kept = freeSourceFirst ? copy : doc;
-        KEL_XML_FreeNode(gone);
-        EXPECT_EQ(Shape(kept), "p:doc=v[id=1 x:k=v](a=text(a1),b)");  // ASan sees stale reads
-        ASSERT_EQ(KEL_XML_AppendChildNode(kept, MakeIn(kept, "more")), 0u);
-        KEL_XML_FreeNode(kept);
+        EXPECT_EQ(seen, c[3]) << at_;
+    } else if (op == "attrnode") {  // element index id: names an attribute record
+        KEL_XML_ATTR *attr = a->firstAttr;
+        for (int i = N(c[2]); i > 0 && attr; --i) attr = attr->nextSibling;
+        nodes_[c[3]] = {reinterpret_cast<KEL_XML_NODE *>(attr), true};
+    } else if (op == "tree") {  // a shape: also checks the links of its whole tree
+        EXPECT_EQ(Shape(a), c[2]) << at_;
+        while (a->parent) a = a->parent;
+        EXPECT_EQ(vxt::CheckLinks(a), "") << at_;
+    } else if (op == "attrs") {  // a list
+        EXPECT_EQ(Attrs(a), c[2]) << at_;
+    } else if (op == "step") {  // a move expected-id
+        EXPECT_EQ(kMoves.at(c[2])(a), Node(c[3])) << at_;
+    } else if (op == "pick") {  // a move id: names where the move leads
+        nodes_[c[3]] = {kMoves.at(c[2])(a), false};
+        EXPECT_NE(nodes_[c[3]].first, nullptr) << at_;
+    } else if (op == "count") {  // a count code
+        uint32_t count = 99;
+        Expect(KEL_XML_GetNodeChildNum(a, &count), c[3]);
+        EXPECT_EQ(count, static_cast<uint32_t>(N(c[2]))) << at_;
+    } else if (op == "value") {  // a "type p:n=v" code
+        int32_t type = -5;
+        Expect(KEL_XML_GetNodeValue(a, &type, &p, &n, &v), c[3]);
+        EXPECT_EQ(std::to_string(type) + " " + Text(p, n, v), c[2]) << at_;
+    } else if (op == "is") {  // a doc|pooled|owned|valueowned 0|1
+        int is = c[2] == "doc"      ? a->isDocument
+                 : c[2] == "pooled" ? a->pool != nullptr
+                 : c[2] == "owned"  ? a->nameOwned
+                                    : a->valueOwned;
+        EXPECT_EQ(is, N(c[3])) << at_ << " " << c[2];
+    } else if (op == "samepool") {  // a b 0|1
+        EXPECT_EQ(a->pool == Node(c[2])->pool, N(c[3]) == 1) << at_;
+    } else if (op == "slot") {  // a doc slot: where a's name is in doc's cache, -1: not there
+        int slot = -1;
+        for (int i = 0; i < 10; ++i)
+            if (a->name == AsDoc(Node(c[2]))->nameCache[i]) slot = i;
+        EXPECT_EQ(slot, N(c[3])) << at_;
+    } else if (op == "cache") {  // doc names: the used slots in order
+        std::string names;
+        for (auto &slot : AsDoc(a)->nameCache)
+            if (slot[0]) names += (names.empty() ? "" : ",") + std::string(slot);
+        EXPECT_EQ(names, c[2]) << at_;
+    } else if (op == "mark") {  // counts heap blocks from here
+        mark_ = XmlTestLiveBlocks();
+    } else if (op == "blocks") {  // n: heap blocks taken since the mark
+        EXPECT_EQ(XmlTestLiveBlocks() - mark_, N(c[1])) << at_;
+    } else {
+        ADD_FAILURE() << at_ << ": unknown command " << op;
     }
 }
 
-TEST(Tree, CloneRefusesBadArguments) {
-    vxt::Tree root(Make("r"));
-    KEL_XML_NODE *copy = nullptr;
-    ASSERT_EQ(KEL_XML_AddAttr(root, nullptr, "a", "1"), 0u);
-    for (auto clone : {KEL_XML_CloneNode, KEL_XML_CloneNodeSelf}) {
-        EXPECT_EQ(clone(nullptr, &copy), kInvalid);
-        EXPECT_EQ(clone(root, nullptr), kInvalid);
-        EXPECT_EQ(clone(reinterpret_cast<KEL_XML_NODE *>(root->firstAttr), &copy), kInvalid);
-    }
-    EXPECT_EQ(copy, nullptr);
-}
+TEST(Tree, EditScript) { Script("edit_tree.txt"); }
+TEST(Attr, EditScript) { Script("edit_attr.txt"); }
+TEST(Nav, EditScript) { Script("edit_nav.txt"); }
+TEST(Storage, EditScript) { Script("edit_storage.txt"); }
 
-// Every allocation of each operation fails once in turn: the documented code, no
-// output, no change, and (checked by the runner) no leak.
-TEST(Tree, AllocationFailuresLeaveNothingBehind) {
-    KEL_XML_NODE *out = nullptr;
-    auto expectNoMemory = [&](uint32_t result, uint64_t nth) {
-        EXPECT_EQ(result, kNoMemory) << "allocation " << nth;
-        EXPECT_EQ(out, nullptr) << "allocation " << nth;
+TEST(Attr, RefusedLookupsLeaveOutputsAlone) {
+    vxt::Tree e;
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "e", nullptr, &e.node), 0u);
+    ASSERT_EQ(KEL_XML_AddAttr(e, nullptr, "x", "1"), 0u);
+    const char *s = "untouched", *p = s, *n = s, *v = s;
+    KEL_XML_ATTR *h = nullptr;
+    const uint32_t results[] = {
+        KEL_XML_GetAttr(e, nullptr, "x", nullptr),
+        KEL_XML_GetFirstAttr(nullptr, &p, &n, &v),
+        KEL_XML_GetFirstAttr(e, nullptr, &n, &v),
+        KEL_XML_GetFirstAttr(e, &p, nullptr, &v),
+        KEL_XML_GetFirstAttr(e, &p, &n, nullptr),
+        KEL_XML_GetFirstAttrEx(e, nullptr, &n, &v, &h),
+        KEL_XML_GetNextSiblingAttr(e, nullptr, "x", nullptr, &n, &v),
+        KEL_XML_GetNextSiblingAttr(e, nullptr, "x", &p, &n, nullptr),
+        KEL_XML_GetNextSiblingAttrEx(nullptr, &p, &n, &v, &h),
+        KEL_XML_GetNextSiblingAttrEx(e, &p, &n, &v, nullptr),
+        KEL_XML_GetNextSiblingAttrEx(e, &p, nullptr, &v, &h),
     };
-    auto keep = [&](uint32_t result) {
-        if (result == 0) KEL_XML_FreeNode(out);
-        out = nullptr;
-        return result;
-    };
-    EXPECT_EQ(
-        vxt::ForEachAllocFailure([&] { return keep(KEL_XML_CreateNode(12, "p", "n", "v", &out)); },
-                                 expectNoMemory),
-        4);
-    for (int32_t type : {0, 12})
-        EXPECT_GT(
-            vxt::ForEachAllocFailure(
-                [&] { return keep(KEL_XML_CreateNodeEx(nullptr, type, "p", "n", "v", &out)); },
-                expectNoMemory),
-            0);
+    for (size_t i = 0; i < std::size(results); ++i)
+        EXPECT_EQ(results[i], KEL_XML_ERR_INVALID_PARAM) << i;
+    EXPECT_TRUE(p == s && n == s && v == s && h == nullptr);
+}
 
-    vxt::Tree heap(Make("r", KEL_XML_NODE_DOCUMENT));
-    Sample(heap);
-    KEL_XML_NODE *raw = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "d", nullptr, &raw), 0u);
-    vxt::Tree pooled(raw);
-    Sample(pooled);
-    std::string big(6000, 'x');  // a copy of the pooled document needs a second block
-    ASSERT_EQ(KEL_XML_SetNode(pooled, nullptr, nullptr, big.c_str()), 0u);
-    ASSERT_EQ(KEL_XML_SetNode(pooled->lastChild, nullptr, nullptr, big.c_str()), 0u);
-    struct Case {
-        KEL_XML_NODE *source;
-        bool heapAllocations;  // an element of a pooled document is copied into its pool
-    };
-    for (Case c : {Case{heap, true}, Case{heap->firstChild, true}, Case{pooled, true},
-                   Case{pooled->firstChild, false}}) {
-        std::string before = Shape(c.source);
-        for (auto clone : {KEL_XML_CloneNodeSelf, KEL_XML_CloneNode}) {
-            int failures = vxt::ForEachAllocFailure([&] { return keep(clone(c.source, &out)); },
-                                                    expectNoMemory);
-            EXPECT_EQ(failures > 0, c.heapAllocations) << before;
-        }
-        EXPECT_EQ(Shape(c.source), before);
-        EXPECT_EQ(vxt::CheckLinks(c.source), "");
-    }
+TEST(Nav, NullOutputsAreSkippedOrRefused) {
+    vxt::Tree doc;
+    ASSERT_EQ(KEL_XML_CreateNode(KEL_XML_NODE_DOCUMENT, "p", "d", "text", &doc.node), 0u);
+    int32_t type = -5;
+    const char *s = "untouched", *prefix = s, *name = s;
+    EXPECT_EQ(KEL_XML_GetNodeValue(doc, nullptr, nullptr, nullptr, nullptr), 0u);
+    EXPECT_EQ(KEL_XML_GetNodeValue(doc, &type, nullptr, &name, nullptr), 0u);
+    EXPECT_EQ(vxt::Str(name) + std::to_string(type) + prefix, "d12untouched");
+    EXPECT_EQ(KEL_XML_GetNodeChildNum(doc, nullptr), KEL_XML_ERR_INVALID_PARAM);
+}
 
-    KEL_XML_NODE *node = heap->firstChild;  // a=text
-    vxt::ForEachAllocFailure([&] { return KEL_XML_SetNode(node, "", "renamed", "new value"); },
-                             [&](uint32_t result, uint64_t nth) {
-                                 EXPECT_EQ(result, kNoMemory) << nth;
-                                 EXPECT_EQ(Shape(node), "a=text(a1)") << nth;
-                             });
-    EXPECT_EQ(Shape(node), "renamed=new value(a1)");
+// An empty string is never stored; one the parser stores as a name is never cached
+// (in a slot it would read as an empty slot).
+TEST(Storage, EmptyStringsAreNeitherStoredNorCached) {
+    EXPECT_EQ(XmlDupString(nullptr, ""), nullptr);
+    vxt::Tree doc;
+    KEL_XML_NODE *e = nullptr;
+    ASSERT_EQ(KEL_XML_CreateNode(12, nullptr, "doc", nullptr, &doc.node), 0u);
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, nullptr, nullptr, &e), 0u);
+    e->name = static_cast<char *>(XmlCalloc(1, 1));
+    e->nameOwned = 1;
+    ASSERT_EQ(KEL_XML_AppendChildNode(doc, e), 0u);
+    EXPECT_EQ(e->nameOwned, 1);
+    EXPECT_EQ(AsDoc(doc)->nameCache[0][0], 0);
+}
+
+// A million levels: an element of a pooled document is copied into its pool
+// without recursion (the rest of the deep paths are the hostile tests').
+TEST(Tree, MillionLevelElementOfAPoolCopiesIntoThePool) {
+    constexpr int kDepth = 1000000;
+    std::string text;
+    for (int i = 0; i < kDepth; ++i) text += "<d>";
+    for (int i = 0; i < kDepth; ++i) text += "</d>";
+    vxt::Tree doc, copy;  // the copy goes first
+    ASSERT_EQ(KEL_XML_ParseEx(text.c_str(), &doc.node), 0u);
+    ASSERT_EQ(KEL_XML_CloneNode(doc->firstChild, &copy.node), 0u);
+    EXPECT_EQ(copy->pool, doc->pool);
+    int depth = 0;
+    for (KEL_XML_NODE *n = copy; n; n = n->firstChild, ++depth)
+        if (n->firstChild && n->firstChild->parent != n) break;
+    EXPECT_EQ(depth, kDepth - 1);
 }
 
 }  // namespace
