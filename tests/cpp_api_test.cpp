@@ -15,8 +15,7 @@ constexpr char kText[] =
 
 std::string Names(xml::Node parent) {
     std::string out;
-    for (xml::Node child : parent.children())
-        out += (out.empty() ? "" : ",") + child.qualified_name();
+    for (xml::Node child : parent.children()) out += child.qualified_name() + ",";
     return out;
 }
 
@@ -27,10 +26,13 @@ std::string Attrs(xml::Node element) {
     return out;
 }
 
+// The code of the Error an operation throws (its message checked), or 0.
 uint32_t CodeOf(const std::function<void()> &operation) {
     try {
         operation();
     } catch (const xml::Error &error) {
+        EXPECT_NE(std::string(error.what()).find(xml::error_message(error.code())),
+                  std::string::npos);
         return error.code();
     }
     return 0;
@@ -39,22 +41,22 @@ uint32_t CodeOf(const std::function<void()> &operation) {
 TEST(CppApi, ParsedDocumentReadsThroughHandlesAndRanges) {
     for (xml::Storage storage : {xml::Storage::pool, xml::Storage::heap}) {
         xml::Document doc = xml::Document::parse(kText, storage);
-        xml::Node root = doc.root();
+        xml::Node root = doc.root(), second = root.first_child().next_sibling();
         EXPECT_TRUE(root.is_document());
         EXPECT_EQ(root.qualified_name(), "c:config");
-        EXPECT_EQ(Names(root), "server,server,flag");
+        EXPECT_EQ(Names(root), "server,server,flag,");
         EXPECT_EQ(root.child_count(), 3u);
         EXPECT_EQ(Attrs(root), "version=2;c:mode=fast;");
         EXPECT_EQ(root.attribute("mode", "c").value(), "fast");
-        EXPECT_FALSE(root.attribute("mode"));  // the empty prefix is its own prefix
-        xml::Node second = root.first_child().next_sibling();
+        EXPECT_FALSE(root.attribute("mode"));  // no prefix is not a wildcard
         EXPECT_EQ(second.attribute("port").value(), "8081");
         EXPECT_FALSE(second.has_value());
-        EXPECT_EQ(second.parent(), root);
-        EXPECT_EQ(second.prev_sibling(), root.first_child());
+        EXPECT_TRUE(second.parent() == root && second.prev_sibling() == root.first_child());
         EXPECT_EQ(root.last_child().value(), "true");
-        EXPECT_EQ(root.child("c:server"), xml::Node());  // prefixed form needs a prefixed child
+        EXPECT_EQ(root.child("c:server"), xml::Node());  // a prefixed form needs a prefixed child
         EXPECT_EQ(root.child("server"), root.first_child());
+        EXPECT_EQ(doc.find("config.server.2").attribute("port").value(), "8081");
+        EXPECT_FALSE(doc.find("config.nothing"));  // find reports no match with an empty handle
         EXPECT_EQ(doc.to_string(),
                   "<c:config version=\"2\" c:mode=\"fast\">\n<server port=\"8080\">main</server>\n"
                   "<server port=\"8081\"/>\n<flag>true</flag>\n</c:config>\n");
@@ -66,66 +68,39 @@ TEST(CppApi, EmptyHandlesReadAsEmptyAndRefuseEdits) {
     xml::Node none;
     xml::Attribute nothing;
     EXPECT_TRUE(none.name().empty() && none.value().empty() && none.prefix().empty());
-    EXPECT_TRUE(none.children().empty() && none.attributes().empty());
+    EXPECT_TRUE(none.children().empty() && none.attributes().empty() && !none.child_count());
     EXPECT_FALSE(none.parent() || none.find("a") || none.child("a") || nothing.owner());
-    EXPECT_EQ(none.child_count(), 0u);
     EXPECT_TRUE(nothing.name().empty() && !nothing.next());
-    EXPECT_EQ(CodeOf([&] { none.set_value("x"); }), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(CodeOf([&] { none.append_child("x"); }), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(CodeOf([&] { (void)none.get<int32_t>(); }), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(CodeOf([&] { nothing.set_value("x"); }), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(CodeOf([&] { (void)xml::Document().to_string(); }), KEL_XML_ERR_INVALID_PARAM);
+    for (auto edit : std::initializer_list<std::function<void()>>{
+             [&] { none.set_value("x"); }, [&] { none.append_child("x"); },
+             [&] { (void)none.get<int32_t>(); }, [&] { nothing.set_value("x"); },
+             [&] { (void)xml::Document().to_string(); }})
+        EXPECT_EQ(CodeOf(edit), KEL_XML_ERR_INVALID_PARAM);
 }
 
-TEST(CppApi, FailuresThrowErrorWithCodeAndMessage) {
+TEST(CppApi, FailuresThrowErrorsWithTheirOwnCodesAndMessages) {
     xml::Document doc = xml::Document::parse(kText);
-    struct Case {
-        const char *what;
-        std::function<void()> operation;
-        uint32_t code;
-    } cases[] = {
-        {"malformed text", [] { xml::Document::parse("<a><b></a>"); }, KEL_XML_ERR_SYNTAX},
-        {"empty text", [] { xml::Document::parse(""); }, KEL_XML_ERR_INVALID_PARAM},
-        {"missing file", [] { xml::Document::load("/nonexistent/x.xml"); }, KEL_XML_ERR_FILE_OPEN},
-        {"index after the first segment", [&] { doc.find("config.1"); }, KEL_XML_ERR_BAD_URL},
-        {"empty path", [&] { doc.find(""); }, KEL_XML_ERR_INVALID_PARAM},
-        {"at() on no match", [&] { doc.at("config.nothing"); }, KEL_XML_ERR_NOT_FOUND},
-        {"missing attribute", [&] { doc.root().get_attr<int32_t>("nope"); }, KEL_XML_ERR_NOT_FOUND},
-        {"text as a number", [&] { doc.root().get_attr<int32_t>("mode", "c"); },
-         KEL_XML_ERR_INVALID_PARAM},
-        {"out of range", [&] { doc.root().first_child().get_attr<int8_t>("port"); },
-         KEL_XML_ERR_INVALID_PARAM},
-        {"new attribute twice",
-         [&] {
-             doc.root().set_attr("x", "1", "c");
-             doc.root().set_attr("x", "1", "c");
-         },
-         0},
-        {"save to a directory", [&] { doc.save("/"); }, KEL_XML_ERR_FILE_OPEN},
-        {"empty element name", [&] { doc.root().append_child(""); }, KEL_XML_ERR_INVALID_PARAM},
+    const std::pair<uint32_t, std::function<void()>> cases[] = {
+        {KEL_XML_ERR_SYNTAX, [] { xml::Document::parse("<a><b></a>"); }},
+        {KEL_XML_ERR_INVALID_PARAM, [] { xml::Document::parse(""); }},
+        {KEL_XML_ERR_FILE_OPEN, [] { xml::Document::load("/nonexistent/x.xml"); }},
+        {KEL_XML_ERR_BAD_URL, [&] { doc.find("config.1"); }},  // index after the first segment
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.find(""); }},
+        {KEL_XML_ERR_NOT_FOUND, [&] { doc.at("config.nothing"); }},
+        {KEL_XML_ERR_NOT_FOUND, [&] { doc.root().get_attr<int32_t>("nope"); }},
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().get_attr<int32_t>("mode", "c"); }},
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().first_child().get_attr<int8_t>("port"); }},
+        {KEL_XML_ERR_FILE_OPEN, [&] { doc.save("/"); }},
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().append_child(""); }},
     };
-    for (const Case &c : cases) {
-        try {
-            c.operation();
-            EXPECT_EQ(c.code, 0u) << c.what << ": nothing thrown";
-        } catch (const xml::Error &error) {
-            EXPECT_EQ(error.code(), c.code) << c.what;
-            EXPECT_NE(std::string(error.what()).find(xml::error_message(c.code)), std::string::npos)
-                << c.what << ": " << error.what();
-        }
-    }
-    EXPECT_FALSE(doc.find("config.nothing"));  // find reports no match with an empty handle
-    EXPECT_EQ(doc.find("config.server.2").attribute("port").value(), "8081");
-}
-
-TEST(CppApi, EveryResultCodeHasItsOwnNameAndMessage) {
-    std::set<std::string> names, messages;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(CodeOf(cases[i].second), cases[i].first) << "case " << i;
+    std::set<std::string> names, messages;  // every code has a name and message of its own
     for (uint32_t code = KEL_XML_ERR_INVALID_PARAM; code <= KEL_XML_ERR_BUFFER_TOO_SMALL; ++code) {
         names.insert(xml::error_name(code));
         messages.insert(xml::error_message(code));
     }
-    EXPECT_EQ(names.size(), 10u);
-    EXPECT_EQ(messages.size(), 10u);
+    EXPECT_EQ(names.size() + messages.size(), 20u);
     EXPECT_EQ(names.count(xml::error_name(0x1F00070B)), 0u);
     EXPECT_EQ(messages.count(xml::error_message(0x1F000700)), 0u);
     EXPECT_STREQ(xml::error_name(KEL_XML_ERR_SYNTAX), "KEL_XML_ERR_SYNTAX");
@@ -138,11 +113,10 @@ void ExpectRoundTrip(T value, const char *text) {
     xml::Document doc = xml::Document::create("v");
     xml::Node root = doc.root();
     root.set(value);
-    EXPECT_EQ(root.value(), text);
-    EXPECT_EQ(root.get<T>(), value);
     root.set_attr("a", value);
+    EXPECT_EQ(root.value(), text);
     EXPECT_EQ(root.attribute("a").value(), text);
-    EXPECT_EQ(root.get_attr<T>("a"), value);
+    EXPECT_TRUE(root.get<T>() == value && root.get_attr<T>("a") == value) << text;
     root.attribute("a").set(value);
     EXPECT_EQ(root.attribute("a").get<T>(), value);
 }
@@ -191,7 +165,6 @@ TEST(CppApi, DocumentsMoveAndRelease) {
     EXPECT_FALSE(a);
     EXPECT_EQ(b.root().name(), "a");
     b = xml::Document::parse("<b/>");  // frees <a/>: the leak check of the runner notices if not
-    EXPECT_EQ(b.root().name(), "b");
     KEL_XML_NODE *raw = b.release();
     EXPECT_FALSE(b);
     xml::Document again(raw);
@@ -216,21 +189,6 @@ TEST(CppApi, AllocationFailuresThrowAndLeakNothing) {
             });
         EXPECT_GE(failures, storage == xml::Storage::pool ? 3 : 20);
     }
-}
-
-TEST(CppApi, DeepTreesWalkAndWriteWithoutRecursion) {
-    constexpr size_t kDepth = 200000;
-    std::string text;
-    for (size_t i = 0; i < kDepth; ++i) text += "<d>";
-    text += "<d/>";
-    for (size_t i = 0; i < kDepth; ++i) text += "</d>";
-    xml::Document doc = xml::Document::parse(text);
-    size_t levels = 0;
-    xml::Node bottom;
-    for (xml::Node at = doc.root(); at; at = at.first_child(), ++levels) bottom = at;
-    EXPECT_EQ(levels, kDepth + 1);
-    bottom.append_child("e");
-    EXPECT_EQ(doc.to_string().size(), 9 * (kDepth + 1) + 5);  // "<d>\n" ... "<e/>\n" ... "</d>\n"
 }
 
 }  // namespace
