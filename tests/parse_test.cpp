@@ -109,6 +109,25 @@ TEST(Parse, HundredThousandPrefixedAttributesKeepOrderAndRefuseDuplicates) {
     }
 }
 
+// Only the context and the document (or its pool) give no memory; any later
+// failure, up to a value too long for a pool chunk, is reported as syntax.
+TEST(Parse, AllocationFailuresGiveNoMemoryOnlyBeforeTheDocumentExists) {
+    const std::string text =
+        "<r a='1'><e k='&lt;v'>t&amp;</e><long>" + std::string(20000, 'x') + "</long><p:q/></r>";
+    for (ParseFn parse : kEntryPoints) {
+        KEL_XML_NODE *doc = kUntouched;
+        int failures = vxt::ForEachAllocFailure(
+            [&] { return parse(text.c_str(), &(doc = kUntouched)); },
+            [&](uint32_t result, uint64_t nth) {
+                EXPECT_EQ(result, nth <= 2 ? KEL_XML_ERR_NO_MEMORY : KEL_XML_ERR_SYNTAX) << nth;
+                EXPECT_EQ(doc, nullptr) << nth;
+            });
+        EXPECT_GE(failures, 3);
+        vxt::Tree done(doc);  // the run in which nothing failed
+        EXPECT_EQ(vxt::ChildNames(done), "e,long,q");
+    }
+}
+
 TEST(Parse, TextOnReadOnlyPagesIsNeverWrittenNorReadPastItsEnd) {
     const char text[] =
         "<?xml version='1.0'?><p:r a='&amp;'><e x='1' y=\"2\">t&lt;<![CDATA[c]]></e>"
