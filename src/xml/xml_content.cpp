@@ -7,6 +7,8 @@
 // (a comment inside a tag, whitespace after "<", "=" without a quote after it, ...)
 // hands over before it has changed anything, or hands the rest of an attribute list
 // to XmlAttributesFrom at a point where the handlers would stand as well.
+#include <cstddef>
+
 #include "xml_parse.h"
 
 // The reader's fields are spilled around calls; combining two 8-byte fields into one
@@ -27,6 +29,7 @@ struct Reader {
     KEL_XML_PARSE_CTX *context;
     KEL_XML_POOL *pool;
     const char *textEnd;  // the text's terminating NUL
+    const char *wideEnd;  // sixteen bytes can be read from anywhere before this
     const char *p;        // cursor
     KEL_XML_NODE *current;
     uint32_t open;
@@ -37,7 +40,11 @@ struct Reader {
     char *stringNext;
     char *stringEnd;
 
-    explicit Reader(KEL_XML_PARSE_CTX *ctx) : context(ctx), pool(ctx->pool), textEnd(ctx->end) {
+    explicit Reader(KEL_XML_PARSE_CTX *ctx)
+        : context(ctx),
+          pool(ctx->pool),
+          textEnd(ctx->end),
+          wideEnd(ctx->end - ctx->buffer >= 16 ? ctx->end - 15 : ctx->buffer) {
         Load();
     }
     XML_HOT_INLINE void Load() {
@@ -123,13 +130,13 @@ XML_HOT_INLINE char *TakeText(Reader<kPooled> &r, size_t size) {
 
 // XmlStoreText on the reader's storage. A short plain stretch of the text (not of a
 // stored string: `inText`) in a pooled parse is moved as one 16-byte block: the bytes
-// behind it are free room of the string chunk, which the next string overwrites.
+// behind it are free room of the string chunk (kXmlStringSlack), which the next
+// string overwrites.
 template <bool kPooled>
 XML_HOT_INLINE uint32_t Store(Reader<kPooled> &r, const char *source, size_t length, bool plain,
                               char **out, bool inText = true) {
-    if (length == 0) return 0;
-    if (kPooled && plain && inText && length < 16 && r.stringEnd - r.stringNext >= 16 &&
-        r.textEnd - source >= 16) {
+    if (kPooled && plain && inText && length - 1 < 15 && source < r.wideEnd &&
+        length < static_cast<size_t>(r.stringEnd - r.stringNext)) {
         char *copy = r.stringNext;
         r.stringNext = copy + length + 1;
         std::memcpy(copy, source, 16);
@@ -137,6 +144,7 @@ XML_HOT_INLINE uint32_t Store(Reader<kPooled> &r, const char *source, size_t len
         *out = copy;
         return 0;
     }
+    if (length == 0) return 0;
     if (length >= INT32_MAX) return KEL_XML_ERR_NO_MEMORY;
     char *copy = TakeText(r, length + 1);
     *out = copy;
@@ -154,15 +162,40 @@ XML_HOT_INLINE uint32_t Store(Reader<kPooled> &r, const char *source, size_t len
     return result;
 }
 
-// A cleared record of `size` bytes with its type and storage.
+// Records are filled field by field (their chunks are not cleared): the flag bytes
+// (type, isDocument, nameOwned, valueOwned) and the padding behind them go as one word.
+static_assert(offsetof(KEL_XML_NODE, parent) == offsetof(KEL_XML_NODE, type) + 8);
+static_assert(offsetof(KEL_XML_ATTR, parent) == offsetof(KEL_XML_ATTR, type) + 8);
+static_assert(offsetof(KEL_XML_ATTR, nextSibling) == offsetof(KEL_XML_NODE, nextSibling));
+
+XML_HOT_INLINE void SetFlags(void *record, int8_t type, uint8_t nameOwned, uint8_t valueOwned) {
+    uint64_t word =
+        static_cast<uint8_t>(type) | uint64_t{nameOwned} << 16 | uint64_t{valueOwned} << 24;
+    std::memcpy(static_cast<char *>(record) + offsetof(KEL_XML_NODE, type), &word, 8);
+}
+
+// A new element named `name` (owned), every other field empty.
+XML_HOT_INLINE void InitElement(KEL_XML_NODE *node, KEL_XML_POOL *pool, char *name) {
+    node->pool = pool;
+    node->name = name;
+    node->value = nullptr;
+    node->prefix = nullptr;
+    SetFlags(node, KEL_XML_NODE_ELEMENT, 1, 0);
+    node->parent = nullptr;
+    node->nextSibling = nullptr;
+    node->prevSibling = nullptr;
+    node->firstChild = nullptr;
+    node->lastChild = nullptr;
+    node->firstAttr = nullptr;
+}
+
+// Heap copies that failed to become part of a record are given back.
 template <bool kPooled>
-XML_HOT_INLINE KEL_XML_NODE *NewRecord(Reader<kPooled> &r, size_t size, int8_t type) {
-    auto *record = static_cast<KEL_XML_NODE *>(TakeRecord(r, size));
-    if (record == nullptr) return nullptr;
-    std::memset(static_cast<void *>(record), 0, size);
-    record->type = type;
-    record->pool = r.pool;
-    return record;
+XML_HOT_INLINE void ReleaseCopies(char *a, char *b = nullptr, char *c = nullptr) {
+    if (kPooled) return;
+    XmlFree(a);
+    XmlFree(b);
+    XmlFree(c);
 }
 
 // ---- Names ------------------------------------------------------------------------------
@@ -177,8 +210,8 @@ XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) {
 // `length` bytes when it closes; the prefix is a decoded copy (`plain`: known to
 // hold nothing to decode).
 template <bool kPooled>
-uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, size_t length, bool mayHoldColon,
-                     bool plain) {
+XML_HOT_INLINE uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, size_t length,
+                                    bool mayHoldColon, bool plain) {
     if (!mayHoldColon) return 0;
     char *name = element->name;
     const auto *colon = static_cast<const char *>(std::memchr(name, ':', length));
@@ -193,21 +226,21 @@ uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, size_t length, b
 
 // An attribute's raw name split into decoded copies of prefix and name.
 template <bool kPooled>
-XML_HOT_INLINE uint32_t StoreAttrName(Reader<kPooled> &r, KEL_XML_ATTR *attr, const char *name,
-                                      size_t length, uint32_t flags) {
+XML_HOT_INLINE uint32_t StoreAttrName(Reader<kPooled> &r, const char *name, size_t length,
+                                      uint32_t flags, char **prefixOut, char **nameOut) {
     bool plain = (flags & kXmlWordDecode) == 0;
     const char *colon = (flags & kXmlWordColon) == 0
                             ? nullptr
                             : static_cast<const char *>(std::memchr(name, ':', length));
-    if (colon == nullptr) return Store(r, name, length, plain, &attr->name);
+    if (colon == nullptr) return Store(r, name, length, plain, nameOut);
     size_t at = static_cast<size_t>(colon - name);
     if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
-    uint32_t result = Store(r, name, at, plain, &attr->prefix);
+    uint32_t result = Store(r, name, at, plain, prefixOut);
     if (result != 0) return result;
-    result = Store(r, colon + 1, length - at - 1, plain, &attr->name);
+    result = Store(r, colon + 1, length - at - 1, plain, nameOut);
     if (result != 0) {
-        if (!kPooled) XmlFree(attr->prefix);
-        attr->prefix = nullptr;
+        ReleaseCopies<kPooled>(*prefixOut);
+        *prefixOut = nullptr;
     }
     return result;
 }
@@ -222,7 +255,7 @@ XML_HOT_INLINE bool NameMatches(const char *stored, const char *token, size_t le
 // The general tokenizer from `at`, for the rare forms; the token must be at least
 // one byte long. The reader's cursor follows it.
 template <bool kPooled>
-bool TakeTokenAt(Reader<kPooled> &r, const char *at) {
+XML_HOT_INLINE bool TakeTokenAt(Reader<kPooled> &r, const char *at) {
     r.context->cursor = at;
     if (!XmlTakeToken(r.context)) return false;
     r.p = r.context->cursor;
@@ -230,13 +263,20 @@ bool TakeTokenAt(Reader<kPooled> &r, const char *at) {
 }
 
 // ---- Tree ---------------------------------------------------------------------------------
-// XmlLinkNode; false for a second top-level element.
+// XmlLinkNode for the root element (the document node, pending until now).
+template <bool kPooled>
+XML_HOT_INLINE void LinkRoot(Reader<kPooled> &r, KEL_XML_NODE *root, uint32_t open) {
+    r.context->pending = nullptr;
+    r.current = root;
+    r.open = open;
+}
+
+// XmlLinkNode for a new element below the root, whose other fields are empty; false
+// for a second top-level element.
 template <bool kPooled>
 XML_HOT_INLINE bool Link(Reader<kPooled> &r, KEL_XML_NODE *node, uint32_t open) {
     KEL_XML_NODE *current = r.current;
-    if (current == nullptr) {  // the root element: the document node itself
-        r.context->pending = nullptr;
-    } else if (r.open) {
+    if (r.open) {
         node->parent = current;
         current->firstChild = node;
         current->lastChild = node;
@@ -256,7 +296,7 @@ XML_HOT_INLINE bool Link(Reader<kPooled> &r, KEL_XML_NODE *node, uint32_t open) 
 // A node that failed before it was linked goes to the failure path as the pending
 // node (the document node is pending until the root element is linked).
 template <bool kPooled>
-Step FailUnlinked(Reader<kPooled> &r, KEL_XML_NODE *node) {
+XML_HOT_INLINE Step FailUnlinked(Reader<kPooled> &r, KEL_XML_NODE *node) {
     r.context->pending = node;
     return Step::kFailed;
 }
@@ -270,22 +310,39 @@ XML_HOT_INLINE bool SameText(const char *a, const char *b) {
     return false;
 }
 
-// XmlAppendAttr, its walk over the first few attributes done here.
-XML_HOT_INLINE uint32_t AppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) {
-    if (context->attrCount >= kXmlLinearAttrs) return XmlAppendAttr(context, attr);
-    KEL_XML_NODE *element = context->current;
-    for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
-        if (SameText(other->name, attr->name) && SameText(other->prefix, attr->prefix))
-            return KEL_XML_ERR_DUPLICATE;
-    if (context->attrTail == nullptr)
-        element->firstAttr = attr;
-    else
-        context->attrTail->nextSibling = attr;
-    context->attrTail = attr;
-    attr->parent = element;
-    context->attrCount++;
-    return 0;
-}
+// The attribute list being read: its last attribute and count, kept here and
+// handed to the context whenever the scanner's code takes over.
+struct AttrList {
+    KEL_XML_PARSE_CTX *context;
+    KEL_XML_NODE *element;
+    KEL_XML_ATTR *tail = nullptr;
+    uint32_t count = 0;
+
+    void Save() const {
+        context->attrTail = tail;
+        context->attrCount = count;
+    }
+    // XmlAppendAttr, its walk over the first few attributes done here.
+    XML_HOT_INLINE uint32_t Append(KEL_XML_ATTR *attr) {
+        if (count >= kXmlLinearAttrs) {
+            Save();
+            uint32_t result = XmlAppendAttr(context, attr);
+            tail = context->attrTail;
+            count = context->attrCount;
+            return result;
+        }
+        for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
+            if (SameText(other->name, attr->name) && SameText(other->prefix, attr->prefix))
+                return KEL_XML_ERR_DUPLICATE;
+        if (tail == nullptr)
+            element->firstAttr = attr;
+        else
+            tail->nextSibling = attr;
+        tail = attr;
+        count++;
+        return 0;
+    }
+};
 
 // The closing quote of a value that starts at `p`; the text's end when there is none.
 // *plain: no "&" and no "<" on the way.
@@ -299,7 +356,8 @@ XML_HOT_INLINE const char *ValueEnd(const char *p, const char *end, char quote, 
 
 // Hands the rest of the attribute list to the scanner's loop.
 template <bool kPooled>
-Step AttributesFrom(Reader<kPooled> &r, bool afterValue) {
+XML_HOT_INLINE Step AttributesFrom(Reader<kPooled> &r, const AttrList &list, bool afterValue) {
+    list.Save();
     r.Save();
     uint32_t result = XmlAttributesFrom(r.context, afterValue);
     r.Load();
@@ -309,12 +367,11 @@ Step AttributesFrom(Reader<kPooled> &r, bool afterValue) {
 // The attribute list of the element just linked, from the name at `name` (after
 // whitespace) to the end of the tag: XmlAttributes.
 template <bool kPooled>
-Step Attributes(Reader<kPooled> &r, const char *name) {
+XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
     KEL_XML_PARSE_CTX *context = r.context;
-    context->attrCount = 0;
-    context->attrTail = nullptr;
     context->attrIndexSlots = 0;
     context->current = r.current;
+    AttrList list{context, r.current};
     for (;;) {
         uint32_t flags = 0;
         const char *nameEnd = WordEnd(name, &flags);
@@ -332,25 +389,34 @@ Step Attributes(Reader<kPooled> &r, const char *name) {
                 context->tokenLen = static_cast<uint32_t>(nameEnd - name);
                 context->tokenFlags = flags;
                 r.p = nameEnd;
-                return AttributesFrom(r, false);
+                return AttributesFrom(r, list, false);
             }
             value = open + 1;
         }
         bool plain = true;
         const char *p = ValueEnd(value, r.textEnd, quote, &plain);
         if (p == r.textEnd) return Step::kFailed;  // no closing quote
-        auto *attr = AsAttr(NewRecord(r, sizeof(KEL_XML_ATTR), KEL_XML_NODE_ATTRIBUTE));
-        if (attr == nullptr) return Step::kFailed;
-        uint32_t result = StoreAttrName(r, attr, name, static_cast<size_t>(nameEnd - name), flags);
-        if (result == 0) {
-            attr->nameOwned = 1;
-            result = Store(r, value, static_cast<size_t>(p - value), plain, &attr->value);
+        char *prefixCopy = nullptr, *nameCopy = nullptr, *valueCopy = nullptr;
+        if (StoreAttrName(r, name, static_cast<size_t>(nameEnd - name), flags, &prefixCopy,
+                          &nameCopy) != 0)
+            return Step::kFailed;
+        if (Store(r, value, static_cast<size_t>(p - value), plain, &valueCopy) != 0) {
+            ReleaseCopies<kPooled>(prefixCopy, nameCopy);
+            return Step::kFailed;
         }
-        if (result == 0) {
-            attr->valueOwned = 1;
-            result = AppendAttr(context, attr);
+        auto *attr = static_cast<KEL_XML_ATTR *>(TakeRecord(r, sizeof(KEL_XML_ATTR)));
+        if (attr == nullptr) {
+            ReleaseCopies<kPooled>(prefixCopy, nameCopy, valueCopy);
+            return Step::kFailed;
         }
-        if (result != 0) {
+        attr->pool = r.pool;
+        attr->name = nameCopy;
+        attr->value = valueCopy;
+        attr->prefix = prefixCopy;
+        SetFlags(attr, KEL_XML_NODE_ATTRIBUTE, 1, 1);
+        attr->parent = list.element;
+        attr->nextSibling = nullptr;
+        if (list.Append(attr) != 0) {
             XmlFreeUnpooledRecord(attr);
             return Step::kFailed;
         }
@@ -360,6 +426,7 @@ Step Attributes(Reader<kPooled> &r, const char *name) {
             name = q;
             continue;
         }
+        list.Save();
         if (*q == '>') {
             r.state = 1;
             r.p = q + 1;
@@ -377,7 +444,7 @@ Step Attributes(Reader<kPooled> &r, const char *name) {
             return Step::kDone;
         }
         r.p = after;
-        return AttributesFrom(r, true);
+        return AttributesFrom(r, list, true);
     }
 }
 
@@ -394,24 +461,35 @@ XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
     bool attributes = q != nameEnd && !IsWordStop(*q);
     bool empty = q[0] == '/' && q[1] == '>';
     if (!attributes && !empty && *q != '>') return Step::kDispatch;
-    KEL_XML_NODE *node = r.current == nullptr
-                             ? r.context->pending
-                             : NewRecord(r, sizeof(KEL_XML_NODE), KEL_XML_NODE_ELEMENT);
-    if (node == nullptr) return Step::kFailed;
     size_t length = static_cast<size_t>(nameEnd - name);
-    if (Store(r, name, length, (flags & kXmlWordDecode) == 0, &node->name) != 0)
-        return FailUnlinked(r, node);
-    node->nameOwned = 1;
+    char *nameCopy = nullptr;
+    if (Store(r, name, length, (flags & kXmlWordDecode) == 0, &nameCopy) != 0) return Step::kFailed;
     r.nameFlags = flags;
-    if (empty) {
-        if (SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0) != 0 ||
-            !Link(r, node, 0))
+    KEL_XML_NODE *node;
+    if (r.current == nullptr) {  // the root element fills the document node
+        node = r.context->pending;
+        node->name = nameCopy;
+        node->nameOwned = 1;
+        if (empty && SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0) != 0)
+            return Step::kFailed;
+        LinkRoot(r, node, empty ? 0 : 1);
+    } else {
+        node = static_cast<KEL_XML_NODE *>(TakeRecord(r, sizeof(KEL_XML_NODE)));
+        if (node == nullptr) {
+            ReleaseCopies<kPooled>(nameCopy);
+            return Step::kFailed;
+        }
+        InitElement(node, r.pool, nameCopy);
+        if ((empty &&
+             SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0) != 0) ||
+            !Link(r, node, empty ? 0 : 1))
             return FailUnlinked(r, node);
+    }
+    if (empty) {
         r.state = 0;
         r.p = q + 2;
         return Step::kDone;
     }
-    if (!Link(r, node, 1)) return FailUnlinked(r, node);
     if (!attributes) {
         r.state = 1;
         r.p = q + 1;
@@ -508,7 +586,7 @@ XML_HOT_INLINE Step CharData(Reader<kPooled> &r, const char *p) {
 
 // One step through the dispatcher, from the reader's cursor.
 template <bool kPooled>
-Step Dispatch(Reader<kPooled> &r) {
+XML_HOT_INLINE Step Dispatch(Reader<kPooled> &r) {
     r.Save();
     uint32_t result = XmlDispatch(r.context);
     r.Load();

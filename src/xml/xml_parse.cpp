@@ -60,14 +60,14 @@ void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) no
         context->recordNext = chunk;
         context->recordEnd = middle;
         context->stringNext = middle;
-        context->stringEnd = chunk + room;
+        context->stringEnd = chunk + room - kXmlStringSlack;
     } else {
         auto *chunk = static_cast<char *>(XmlPoolAllocRaw(pool, kXmlPoolBlockSize));
         if (chunk == nullptr) return nullptr;
         char **next = record ? &context->recordNext : &context->stringNext;
         char **end = record ? &context->recordEnd : &context->stringEnd;
         *next = chunk;
-        *end = chunk + kXmlPoolBlockSize;
+        *end = chunk + kXmlPoolBlockSize - (record ? 0 : kXmlStringSlack);
     }
     return record ? XmlParseAllocRecord(context, size) : XmlParseAllocText(context, size);
 }

@@ -135,6 +135,8 @@ XML_HOT_INLINE const char *XmlScanWord(const char *p, uint32_t *flags) {
     uint32_t found = 0;
     for (;;) {
         while (!XmlHasClass(*p, kXmlWordStop)) ++p;
+        // The usual end: = > " ' or whitespace ("<" may open a CDATA section).
+        if (XmlHasClass(*p, kXmlDelim) && *p != '<') break;
         switch (*p) {
             case '&':
                 found |= kXmlWordDecode;
@@ -167,9 +169,10 @@ XML_HOT_INLINE const char *XmlScanWord(const char *p, uint32_t *flags) {
             default:
                 break;
         }
-        *flags = found;
-        return p;
+        break;
     }
+    *flags = found;
+    return p;
 }
 
 XML_HOT_INLINE XmlTokenResult XmlRecordToken(KEL_XML_PARSE_CTX *context, const char *p,
@@ -336,6 +339,10 @@ XML_HOT_INLINE bool XmlIsDelimiterAt(const char *p) {
 // both in ascending order. Every record and string still lives in the pool, without
 // a pool call for each.
 void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) noexcept;
+
+// A string chunk keeps this many bytes behind `stringEnd`, so that a short string
+// can be moved into it as one 16-byte block.
+constexpr size_t kXmlStringSlack = 16;
 
 // `size` bytes (a multiple of 8) for a record, 8-aligned, not cleared.
 XML_HOT_INLINE void *XmlParseAllocRecord(KEL_XML_PARSE_CTX *context, size_t size) {

@@ -65,6 +65,14 @@ inline uint8_t StopOf(char c) { return kStops.of[static_cast<uint8_t>(c)]; }
 // with strlen, memcpy and sixteen-byte scans.
 constexpr size_t kShort = 32;
 
+// Length of a NUL-terminated string: a short one by looking at its first bytes.
+size_t Length(const char *text) {
+#pragma GCC unroll 16
+    for (size_t i = 0; i < 16; ++i)
+        if (text[i] == '\0') return i;
+    return 16 + std::strlen(text + 16);
+}
+
 // The five entity references, and their names without '&' and ';'.
 constexpr const char *kEntities[] = {"&lt;", "&gt;", "&amp;", "&apos;", "&quot;"};
 constexpr Replacement kEntityNames[] = {{"lt", 2}, {"gt", 2}, {"amp", 3}, {"apos", 4}, {"quot", 4}};
@@ -112,34 +120,26 @@ struct Out {
     void Text(const char (&text)[N]) {  // a literal, its length known
         Put(text, N - 1);
     }
-    // A NUL-terminated string: a short one is copied in the loop that finds its end.
-    void String(const char *text) {
-        if (static_cast<size_t>(limit - at) >= kShort) {
-            for (size_t i = 0; i < kShort; ++i) {
-                char c = text[i];
-                if (c == '\0') {
-                    at += i;
-                    return;
-                }
-                at[i] = c;
-            }
-            at += kShort;
-            text += kShort;
-        }
-        Put(text, std::strlen(text));
-    }
-    void Name(const char *prefix, const char *name) {
+    // `head`, the qualified name prefix:name and `tail` (literals), with one room check.
+    template <size_t H, size_t T>
+    void QName(const char (&head)[H], const char *prefix, const char *name, const char (&tail)[T]) {
+        size_t prefixLength = prefix ? Length(prefix) + 1 : 0;  // with its ':'
+        size_t nameLength = Length(name);
+        if (!Room(H - 1 + prefixLength + nameLength + T - 1)) return;
+        char *to = at;
+        CopyShort(to, head, H - 1);
+        to += H - 1;
         if (prefix) {
-            String(prefix);
-            Text(":");
+            CopyShort(to, prefix, prefixLength - 1);
+            to += prefixLength;
+            to[-1] = ':';
         }
-        String(name);
+        CopyShort(to, name, nameLength);
+        to += nameLength;
+        CopyShort(to, tail, T - 1);
+        at = to + (T - 1);
     }
-    void EndTag(const KEL_XML_NODE *node) {
-        Text("</");
-        Name(node->prefix, node->name);
-        Text(">\n");
-    }
+    void EndTag(const KEL_XML_NODE *node) { QName("</", node->prefix, node->name, ">\n"); }
     // Closes the text: the buffer's length and terminator follow the cursor.
     uint32_t Finish() {
         if (buffer->text != nullptr) {
@@ -163,7 +163,10 @@ struct Out {
             std::memcpy(to, &head, 4);
             std::memcpy(to + count - 4, &tail, 4);
         } else if (count < 4) {
-            for (size_t i = 0; i < count; ++i) to[i] = from[i];
+            if (count == 0) return;
+            to[0] = from[0];  // one to three bytes in three moves
+            to[count / 2] = from[count / 2];
+            to[count - 1] = from[count - 1];
         } else {
             std::memcpy(to, from, count);
         }
@@ -249,12 +252,6 @@ uint32_t EscapeInto(Out &out, const char *value, size_t n) {
 // about n^2/2048 bytes for n bytes of text. The text is the same either way, and
 // should that block not be had the appends grow the buffer step by step.
 
-size_t Length(const char *text) {
-    for (size_t i = 0; i < kShort; ++i)
-        if (text[i] == '\0') return i;
-    return kShort + std::strlen(text + kShort);
-}
-
 uint64_t NameSize(const char *prefix, const char *name) {
     uint64_t size = name ? Length(name) : 0;
     return prefix ? size + Length(prefix) + 1 : size;
@@ -291,6 +288,7 @@ uint64_t EscapeGrowth(const char *p, size_t n) {
 
 uint64_t ValueBound(const char *value) {
     uint64_t extra = 0;
+#pragma GCC unroll 8
     for (size_t i = 0; i < kShort; ++i) {
         uint8_t stop = StopOf(value[i]);
         if (stop == 1) return i + extra;  // the NUL
@@ -341,11 +339,12 @@ void ReserveHint(KEL_XML_STRBUF *buffer, uint64_t size) {
 
 // ---- Writing -----------------------------------------------------------------------
 
-void WriteValue(Out &out, const char *value) {
+inline __attribute__((always_inline)) void WriteValue(Out &out, const char *value) {
     if (out.result != 0) return;
     // The plain start of a value is copied in the loop that finds its end.
     if (static_cast<size_t>(out.limit - out.at) >= kShort) {
         size_t i = 0;
+#pragma GCC unroll 8
         for (; i < kShort; ++i) {
             char c = value[i];
             if (StopOf(c) != 0) break;
@@ -363,13 +362,12 @@ void WriteValue(Out &out, const char *value) {
     EscapeInto(out, value, n);
 }
 
-void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
+inline __attribute__((always_inline)) void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
     if (attr->name == nullptr) {
         if (out.result == 0) out.result = KEL_XML_ERR_INVALID_PARAM;
         return;
     }
-    out.Name(attr->prefix, attr->name);
-    out.Text("=\"");
+    out.QName("", attr->prefix, attr->name, "=\"");
     if (attr->value) WriteValue(out, attr->value);
     out.Text("\"");
 }
@@ -384,11 +382,11 @@ void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
 // One element: its start tag, and when it has no children its value or the
 // empty form followed by the end tags of every ancestor it is the last of.
 void WriteElement(Out &out, const KEL_XML_NODE *node) {
-    out.Text("<");
-    out.Name(node->prefix, node->name);
     if (node->firstAttr) {
-        out.Text(" ");
+        out.QName("<", node->prefix, node->name, " ");
         WriteAttrs(out, node->firstAttr);
+    } else {
+        out.QName("<", node->prefix, node->name, "");
     }
     if (node->firstChild) {
         out.Text(">\n");
