@@ -397,12 +397,25 @@ XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
         const char *p = ValueEnd(value, r.textEnd, quote, &plain);
         if (p == r.textEnd) return Step::kFailed;  // no closing quote
         char *prefixCopy = nullptr, *nameCopy = nullptr, *valueCopy = nullptr;
-        if (StoreAttrName(r, name, static_cast<size_t>(nameEnd - name), flags, &prefixCopy,
-                          &nameCopy) != 0)
-            return Step::kFailed;
-        if (Store(r, value, static_cast<size_t>(p - value), plain, &valueCopy) != 0) {
-            ReleaseCopies<kPooled>(prefixCopy, nameCopy);
-            return Step::kFailed;
+        auto span = static_cast<size_t>(p - name);
+        if (kPooled && flags == 0 && plain && p != value && span < 16 && name < r.wideEnd &&
+            span < static_cast<size_t>(r.stringEnd - r.stringNext)) {
+            // A short plain name="value" goes into the string chunk as one 16-byte move;
+            // a NUL over the "=" ends the name (the quote stays unused between them).
+            nameCopy = r.stringNext;
+            r.stringNext = nameCopy + span + 1;
+            std::memcpy(nameCopy, name, 16);
+            nameCopy[nameEnd - name] = '\0';
+            nameCopy[span] = '\0';
+            valueCopy = nameCopy + (value - name);
+        } else {
+            if (StoreAttrName(r, name, static_cast<size_t>(nameEnd - name), flags, &prefixCopy,
+                              &nameCopy) != 0)
+                return Step::kFailed;
+            if (Store(r, value, static_cast<size_t>(p - value), plain, &valueCopy) != 0) {
+                ReleaseCopies<kPooled>(prefixCopy, nameCopy);
+                return Step::kFailed;
+            }
         }
         auto *attr = static_cast<KEL_XML_ATTR *>(TakeRecord(r, sizeof(KEL_XML_ATTR)));
         if (attr == nullptr) {

@@ -258,16 +258,32 @@ inline const char *XmlFindCdataClose(const char *p, const char *end) {
 }
 
 // XmlScanText for text that ends at `end` (its NUL): the same result.
+// The scan stops only at "<"; an "&" on the way is noted, not stopped at.
 XML_HOT_INLINE const char *XmlScanTextTo(const char *p, const char *end, bool *plain) {
     bool simple = true;
     for (;;) {
-        p = XmlFindAny(p, end, '<', '&', '<');
-        if (p == end) return nullptr;
-        if (*p == '&') {
-            simple = false;
-            ++p;
-            continue;
+#if defined(__SSE2__)
+        const __m128i lt = _mm_set1_epi8('<'), amp = _mm_set1_epi8('&');
+        unsigned amps = 0;
+        while (end - p >= 16) {
+            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            auto lts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lt)));
+            auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, amp)));
+            if (lts != 0) {
+                amps |= found & ((lts & (0u - lts)) - 1);  // only those before the "<"
+                p += __builtin_ctz(lts);
+                break;
+            }
+            amps |= found;
+            p += 16;
         }
+        if (amps != 0) simple = false;
+#endif
+        while (p < end && *p != '<') {
+            if (*p == '&') simple = false;
+            ++p;
+        }
+        if (p == end) return nullptr;
         if (!XmlIsCdataOpen(p)) {
             *plain = simple;
             return p;
