@@ -22,8 +22,9 @@ status=0
 "$build/tests/vx_tests" --gtest_filter="$filter" --gtest_brief=1 >"$build/coverage-tests.log" 2>&1 ||
   status=$?
 
+# Only this build's data: other build folders in the tree may hold older runs.
 common=(--root . --object-directory "$build" --filter 'src/' --exclude-unreachable-branches
-        --exclude-throw-branches)
+        --exclude-throw-branches "$build")
 gcovr "${common[@]}" --html-details "$build/coverage.html" >/dev/null
 gcovr "${common[@]}" --txt
 gcovr "${common[@]}" --branches --txt | tail -n +1
