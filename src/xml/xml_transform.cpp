@@ -9,6 +9,9 @@
 
 #include "xml_internal.h"
 
+// The writer's small steps are inlined into its loops.
+#define XML_WRITE_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 // What the adapter's tagged allocation receives as the caller's source file.
@@ -66,7 +69,7 @@ inline uint8_t StopOf(char c) { return kStops.of[static_cast<uint8_t>(c)]; }
 constexpr size_t kShort = 32;
 
 // Length of a NUL-terminated string: a short one by looking at its first bytes.
-size_t Length(const char *text) {
+XML_WRITE_INLINE size_t Length(const char *text) {
 #pragma GCC unroll 16
     for (size_t i = 0; i < 16; ++i)
         if (text[i] == '\0') return i;
@@ -172,22 +175,36 @@ struct Out {
         }
     }
 
-    bool Grow(size_t count) {
-        if (result != 0) return false;
-        uint32_t length = buffer->text ? static_cast<uint32_t>(at - buffer->text) : 0;
-        if (count > kMaxText - length) {
-            result = KEL_XML_ERR_NO_MEMORY;
-            return false;
-        }
-        buffer->length = length;
-        if (buffer->text) buffer->text[length] = '\0';
-        result = XmlStrBufReserve(buffer, length + static_cast<uint32_t>(count));
-        if (result != 0) return false;
-        at = buffer->text + length;
-        limit = buffer->text + buffer->capacity;
-        return true;
-    }
+    // The buffer grows in a function of its own that gets and gives back the cursor by
+    // value, so that the cursor itself can stay in registers.
+    bool Grow(size_t count);
 };
+
+// Where a cursor stands after a growth or an escaped value.
+struct Cursor {
+    char *at;
+    char *limit;
+    uint32_t result;
+};
+
+Cursor GrowBlock(KEL_XML_STRBUF *buffer, char *at, size_t count) {
+    uint32_t length = buffer->text ? static_cast<uint32_t>(at - buffer->text) : 0;
+    if (count > kMaxText - length) return {at, at, KEL_XML_ERR_NO_MEMORY};
+    buffer->length = length;
+    if (buffer->text) buffer->text[length] = '\0';
+    uint32_t result = XmlStrBufReserve(buffer, length + static_cast<uint32_t>(count));
+    if (result != 0) return {at, at, result};
+    return {buffer->text + length, buffer->text + buffer->capacity, 0};
+}
+
+XML_WRITE_INLINE bool Out::Grow(size_t count) {
+    if (result != 0) return false;
+    Cursor cursor = GrowBlock(buffer, at, count);
+    at = cursor.at;
+    limit = cursor.limit;
+    result = cursor.result;
+    return result == 0;
+}
 
 // The first byte in [p, end) that escaping replaces; `end` when there is none.
 const char *FindEscapable(const char *p, const char *end) {
@@ -212,7 +229,7 @@ const char *FindEscapable(const char *p, const char *end) {
 // Appends value[0..n) escaped. The scratch block for the ampersand tests is taken
 // at the first ampersand, sized for the rest of the value from there, which is the
 // longest candidate any later ampersand can have; it is given back at the end.
-uint32_t EscapeInto(Out &out, const char *value, size_t n) {
+uint32_t EscapeIntoOut(Out &out, const char *value, size_t n) {
     const char *end = value + n;
     char *scratch = nullptr;
     const char *p = value;
@@ -245,6 +262,23 @@ uint32_t EscapeInto(Out &out, const char *value, size_t n) {
     return out.result;
 }
 
+// EscapeIntoOut on a cursor taken and given back by value.
+Cursor EscapeAt(KEL_XML_STRBUF *buffer, Cursor cursor, const char *value, size_t n) {
+    Out out(buffer);
+    out.at = cursor.at;
+    out.limit = cursor.limit;
+    out.result = cursor.result;
+    EscapeIntoOut(out, value, n);
+    return {out.at, out.limit, out.result};
+}
+
+XML_WRITE_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
+    Cursor cursor = EscapeAt(out.buffer, {out.at, out.limit, out.result}, value, n);
+    out.at = cursor.at;
+    out.limit = cursor.limit;
+    out.result = cursor.result;
+}
+
 // ---- Sizing ----------------------------------------------------------------------
 // Writing first bounds the size of the whole text (every ampersand counted as
 // "&amp;") and reserves it in one growth, so that the appends never
@@ -252,7 +286,7 @@ uint32_t EscapeInto(Out &out, const char *value, size_t n) {
 // about n^2/2048 bytes for n bytes of text. The text is the same either way, and
 // should that block not be had the appends grow the buffer step by step.
 
-uint64_t NameSize(const char *prefix, const char *name) {
+XML_WRITE_INLINE uint64_t NameSize(const char *prefix, const char *name) {
     uint64_t size = name ? Length(name) : 0;
     return prefix ? size + Length(prefix) + 1 : size;
 }
@@ -286,25 +320,40 @@ uint64_t EscapeGrowth(const char *p, size_t n) {
     return extra;
 }
 
-uint64_t ValueBound(const char *value) {
+// Bytes escaping adds per byte: 3 for < and >, 5 for " and ', 4 for &.
+constexpr ByteTable MakeGrowthTable() {
+    ByteTable table{};
+    for (int c = 1; c < 256; ++c)
+        table.of[c] =
+            static_cast<uint8_t>(kReplacements.of[c].length ? kReplacements.of[c].length - 1 : 0);
+    return table;
+}
+constexpr ByteTable kGrowth = MakeGrowthTable();
+
+uint64_t LongValueBound(const char *value, uint64_t extra) {
+    size_t n = 16 + std::strlen(value + 16);
+    return n + extra + EscapeGrowth(value + 16, n - 16);
+}
+
+// A value's length and what escaping adds to it; a short value in one loop.
+XML_WRITE_INLINE uint64_t ValueBound(const char *value) {
     uint64_t extra = 0;
-#pragma GCC unroll 8
-    for (size_t i = 0; i < kShort; ++i) {
-        uint8_t stop = StopOf(value[i]);
-        if (stop == 1) return i + extra;  // the NUL
-        if (stop != 0) extra += stop - 1u;
+#pragma GCC unroll 16
+    for (size_t i = 0; i < 16; ++i) {
+        char c = value[i];
+        if (c == '\0') return i + extra;
+        extra += kGrowth.of[static_cast<uint8_t>(c)];
     }
-    size_t n = kShort + std::strlen(value + kShort);
-    return n + extra + EscapeGrowth(value + kShort, n - kShort);
+    return LongValueBound(value, extra);
 }
 
 // p:n="v"
-uint64_t AttrBound(const KEL_XML_ATTR *attr) {
+XML_WRITE_INLINE uint64_t AttrBound(const KEL_XML_ATTR *attr) {
     return NameSize(attr->prefix, attr->name) + 3 + (attr->value ? ValueBound(attr->value) : 0);
 }
 
 // The element's own lines: start tag, and its end tag or value when it has one.
-uint64_t ElementBound(const KEL_XML_NODE *node) {
+XML_WRITE_INLINE uint64_t ElementBound(const KEL_XML_NODE *node) {
     uint64_t tag = NameSize(node->prefix, node->name);
     uint64_t size = 1 + tag;  // <p:n
     for (const KEL_XML_ATTR *attr = node->firstAttr; attr; attr = attr->nextSibling)
@@ -339,7 +388,7 @@ void ReserveHint(KEL_XML_STRBUF *buffer, uint64_t size) {
 
 // ---- Writing -----------------------------------------------------------------------
 
-inline __attribute__((always_inline)) void WriteValue(Out &out, const char *value) {
+XML_WRITE_INLINE void WriteValue(Out &out, const char *value) {
     if (out.result != 0) return;
     // The plain start of a value is copied in the loop that finds its end.
     if (static_cast<size_t>(out.limit - out.at) >= kShort) {
@@ -362,7 +411,7 @@ inline __attribute__((always_inline)) void WriteValue(Out &out, const char *valu
     EscapeInto(out, value, n);
 }
 
-inline __attribute__((always_inline)) void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
+XML_WRITE_INLINE void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
     if (attr->name == nullptr) {
         if (out.result == 0) out.result = KEL_XML_ERR_INVALID_PARAM;
         return;
@@ -372,7 +421,7 @@ inline __attribute__((always_inline)) void WriteAttr(Out &out, const KEL_XML_ATT
     out.Text("\"");
 }
 
-void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
+XML_WRITE_INLINE void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
     for (; attr != nullptr && out.result == 0; attr = attr->nextSibling) {
         WriteAttr(out, attr);
         if (attr->nextSibling) out.Text(" ");
@@ -381,7 +430,7 @@ void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
 
 // One element: its start tag, and when it has no children its value or the
 // empty form followed by the end tags of every ancestor it is the last of.
-void WriteElement(Out &out, const KEL_XML_NODE *node) {
+XML_WRITE_INLINE void WriteElement(Out &out, const KEL_XML_NODE *node) {
     if (node->firstAttr) {
         out.QName("<", node->prefix, node->name, " ");
         WriteAttrs(out, node->firstAttr);
