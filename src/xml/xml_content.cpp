@@ -169,9 +169,8 @@ static_assert(offsetof(KEL_XML_ATTR, parent) == offsetof(KEL_XML_ATTR, type) + 8
 static_assert(offsetof(KEL_XML_ATTR, nextSibling) == offsetof(KEL_XML_NODE, nextSibling));
 
 XML_HOT_INLINE void SetFlags(void *record, int8_t type, uint8_t nameOwned, uint8_t valueOwned) {
-    uint64_t word =
-        static_cast<uint8_t>(type) | uint64_t{nameOwned} << 16 | uint64_t{valueOwned} << 24;
-    std::memcpy(static_cast<char *>(record) + offsetof(KEL_XML_NODE, type), &word, 8);
+    const uint8_t bytes[8] = {static_cast<uint8_t>(type), 0, nameOwned, valueOwned, 0, 0, 0, 0};
+    std::memcpy(static_cast<char *>(record) + offsetof(KEL_XML_NODE, type), bytes, 8);
 }
 
 // A new element named `name` (owned), every other field empty.
@@ -250,6 +249,29 @@ XML_HOT_INLINE bool NameMatches(const char *stored, const char *token, size_t le
     for (size_t i = 0; i < length; ++i)
         if (stored[i] != token[i]) return false;
     return stored[length] == '\0';
+}
+
+// An end tag's name at `name` read against the stored name of the element it closes.
+// Where the two agree byte for byte, the name holds nothing but plain bytes and ":",
+// and a delimiter follows, that stretch is the very word the tokenizer would read
+// there, and it matches: its end is returned with the word's flags. Null when the
+// word must be read and compared the long way.
+XML_HOT_INLINE const char *MatchedName(const char *stored, const char *name, uint32_t *flags) {
+    uint32_t found = 0;
+    size_t i = 0;
+    for (;; ++i) {
+        char c = stored[i];
+        if (c == '\0') break;
+        if (name[i] != c) return nullptr;
+        if (IsWordStop(c)) {
+            if (c != ':') return nullptr;
+            found = kXmlWordColon;
+        }
+    }
+    char after = name[i];
+    if (i == 0 || !XmlHasClass(after, kXmlDelim) || after == '<') return nullptr;
+    *flags = found;
+    return name + i;
 }
 
 // The general tokenizer from `at`, for the rare forms; the token must be at least
@@ -516,9 +538,6 @@ XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
 template <bool kPooled>
 XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
     const char *name = p + 2;
-    uint32_t flags = 0;
-    const char *nameEnd = WordEnd(name, &flags);
-    if (nameEnd == nullptr) return Step::kFailed;
     KEL_XML_NODE *element = r.current;
     if (!r.open) {
         if (element == nullptr) return Step::kFailed;
@@ -527,8 +546,15 @@ XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
     }
     r.open = 0;
     if (element == nullptr) return Step::kFailed;
+    uint32_t flags = 0;
+    const char *nameEnd = MatchedName(element->name, name, &flags);
+    if (nameEnd == nullptr) {
+        nameEnd = WordEnd(name, &flags);
+        if (nameEnd == nullptr) return Step::kFailed;
+        if (!NameMatches(element->name, name, static_cast<size_t>(nameEnd - name)))
+            return Step::kFailed;
+    }
     size_t length = static_cast<size_t>(nameEnd - name);
-    if (!NameMatches(element->name, name, length)) return Step::kFailed;
     if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0,
                     (flags & kXmlWordDecode) == 0) != 0)
         return Step::kFailed;
@@ -570,19 +596,22 @@ XML_HOT_INLINE Step CharData(Reader<kPooled> &r, const char *p) {
             return Step::kFailed;
         name = r.p;
     }
-    const char *nameEnd;
     uint32_t flags = 0;
-    if (!IsWordStop(*name)) {
-        nameEnd = WordEnd(name, &flags);
-        if (nameEnd == nullptr) return Step::kFailed;
-    } else {
-        if (!TakeTokenAt(r, name)) return Step::kFailed;
-        name = r.context->token;
-        nameEnd = name + r.context->tokenLen;
-        flags = r.context->tokenFlags;
+    const char *nameEnd = MatchedName(element->name, name, &flags);
+    if (nameEnd == nullptr) {
+        if (!IsWordStop(*name)) {
+            nameEnd = WordEnd(name, &flags);
+            if (nameEnd == nullptr) return Step::kFailed;
+        } else {
+            if (!TakeTokenAt(r, name)) return Step::kFailed;
+            name = r.context->token;
+            nameEnd = name + r.context->tokenLen;
+            flags = r.context->tokenFlags;
+        }
+        if (!NameMatches(element->name, name, static_cast<size_t>(nameEnd - name)))
+            return Step::kFailed;
     }
     size_t length = static_cast<size_t>(nameEnd - name);
-    if (!NameMatches(element->name, name, length)) return Step::kFailed;
     if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0,
                     (flags & kXmlWordDecode) == 0) != 0)
         return Step::kFailed;
