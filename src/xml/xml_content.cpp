@@ -28,6 +28,7 @@ template <bool kPooled>
 struct Reader {
     KEL_XML_PARSE_CTX *context;
     KEL_XML_POOL *pool;
+    const char *text;     // the text's first byte
     const char *textEnd;  // the text's terminating NUL
     const char *wideEnd;  // sixteen bytes can be read from anywhere before this
     const char *p;        // cursor
@@ -43,6 +44,7 @@ struct Reader {
     explicit Reader(KEL_XML_PARSE_CTX *ctx)
         : context(ctx),
           pool(ctx->pool),
+          text(ctx->buffer),
           textEnd(ctx->end),
           wideEnd(ctx->end - ctx->buffer >= 16 ? ctx->end - 15 : ctx->buffer) {
         Load();
@@ -562,7 +564,7 @@ XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
     if (r.state == 1 && p[-1] != '>') {
         // Content without character data: the bytes after the last ">" are the value.
         const char *start = p;
-        while (start > r.context->buffer && start[-1] != '>') --start;
+        while (start > r.text && start[-1] != '>') --start;
         if (Store(r, start, static_cast<size_t>(p - start), false, &element->value) != 0)
             return Step::kFailed;
         element->valueOwned = 1;
@@ -582,7 +584,7 @@ template <bool kPooled>
 XML_HOT_INLINE Step CharData(Reader<kPooled> &r, const char *p) {
     if (!r.open) return Step::kFailed;  // text after a child element
     const char *start = p;
-    while (start > r.context->buffer && start[-1] == ' ') --start;  // leading SPACEs stay
+    while (start > r.text && start[-1] == ' ') --start;  // leading SPACEs stay
     bool plain = true;
     const char *end = XmlScanTextTo(start, r.textEnd, &plain);
     if (end == nullptr) return Step::kFailed;
@@ -648,8 +650,8 @@ uint32_t ParseContent(KEL_XML_PARSE_CTX *context) {
                 } else if (p[1] != '!' && p[1] != '?' && !IsWordStop(p[1])) {
                     step = StartTag(r, p);
                 }
-            } else if (r.state == 1 && !IsWordStop(p[0])) {
-                step = CharData(r, p);
+            } else if (r.state == 1 && (!IsWordStop(p[0]) || p[0] == '&')) {
+                step = CharData(r, p);  // the word the dispatcher would read starts it
             }
         }
         if (step == Step::kDispatch) step = Dispatch(r);
