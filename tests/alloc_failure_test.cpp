@@ -1,26 +1,13 @@
 // Every exported operation that allocates, run with its 1st, 2nd, ... allocation
 // failing until it runs through: each failure must give the documented code,
 // leave the out-parameters and the tree as promised, and free everything it made
-// (the runner checks live blocks after each test). Under AddressSanitizer the
-// suite also records which allocation sites of the library the injection reached.
+// (the runner checks live blocks after each test).
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <map>
-#include <set>
 
 #include "support/vx_test.h"
-
-// Allocation hooks of the sanitizer runtimes; absent (null) in other builds.
-extern "C" {
-__attribute__((weak)) int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void *, size_t), void (*free_hook)(const volatile void *));
-__attribute__((weak)) size_t __asan_get_alloc_stack(void *addr, void **trace, size_t size,
-                                                    int *thread_id);
-__attribute__((weak)) void __sanitizer_symbolize_pc(void *pc, const char *fmt, char *out_buf,
-                                                    size_t out_buf_size);
-}
 
 namespace {
 
@@ -33,108 +20,6 @@ const char kSample[] =
     "</p:cfg>\n";
 
 KEL_XML_NODE *const kUntouched = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{0x5a5a});
-
-// ---- Which allocation sites the injection reaches (AddressSanitizer only) ------
-// The library's allocations that succeed during an injection loop are recorded
-// with their stacks: run N+1 passes the allocation that run N made fail, and the
-// last run passes them all, so the sites seen are the sites that were made to
-// fail (and the fallbacks that only a failure opens).
-constexpr int kFrames = 8;
-struct Trace {
-    void *pc[kFrames];
-    size_t depth;
-};
-Trace g_traces[1 << 16];
-size_t g_traceCount = 0;
-bool g_recording = false;
-uint64_t g_lastCall = 0;
-
-void RecordAllocation(const volatile void *pointer, size_t) {
-    if (!g_recording) return;
-    uint64_t calls = XmlTestAllocCalls();  // moves only for the library's allocations
-    if (calls == g_lastCall) return;
-    g_lastCall = calls;
-    if (g_traceCount == std::size(g_traces)) return;  // FileSites reports the overflow
-    Trace &t = g_traces[g_traceCount++];
-    int thread;
-    t.depth = __asan_get_alloc_stack(const_cast<void *>(pointer), t.pc, kFrames, &thread);
-}
-
-void IgnoreFree(const volatile void *) {}
-
-std::string Symbolize(void *pc) {
-    char text[512] = "";
-    __sanitizer_symbolize_pc(static_cast<char *>(pc) - 1, "%f|%s:%l", text, sizeof text);
-    return text;
-}
-
-// Collects sites over the whole suite and prints them at its end.
-class SiteReport : public testing::Environment {
-public:
-    std::map<std::string, std::set<std::string>> sites;  // site -> operations
-    void TearDown() override {
-        if (sites.empty()) return;
-        std::printf("[ alloc sites ] %zu allocation sites of the library reached:\n", sites.size());
-        for (auto &[site, ops] : sites) {
-            std::string names;
-            for (const std::string &op : ops) names += (names.empty() ? "" : ", ") + op;
-            std::printf("[ alloc sites ]   %s  (%s)\n", site.c_str(), names.c_str());
-        }
-    }
-};
-SiteReport *g_report = static_cast<SiteReport *>(testing::AddGlobalTestEnvironment(new SiteReport));
-
-// "function|file:line" as "function file:line", without argument lists and paths.
-std::string Site(const std::string &frame) {
-    std::string function = frame.substr(0, frame.find('|'));
-    function = function.substr(0, function.find('('));
-    const std::string anonymous = "(anonymous namespace)::";
-    if (frame.compare(0, anonymous.size(), anonymous) == 0)
-        function =
-            frame.substr(anonymous.size(), frame.find('(', anonymous.size()) - anonymous.size());
-    size_t slash = frame.rfind('/');
-    return function + " " +
-           frame.substr(slash == std::string::npos ? frame.find('|') + 1 : slash + 1);
-}
-
-bool Wrapper(const std::string &site) {
-    for (const char *w : {"malloc", "calloc", "__interceptor_malloc", "__interceptor_calloc",
-                          "XmlMalloc", "XmlCalloc", "ZOTA_MemTypeMallocD"})
-        if (site.compare(0, site.find(' '), w) == 0) return true;
-    return false;
-}
-
-bool HooksAvailable() {
-    static bool installed = __sanitizer_install_malloc_and_free_hooks != nullptr &&
-                            __asan_get_alloc_stack != nullptr &&
-                            __sanitizer_symbolize_pc != nullptr &&
-                            __sanitizer_install_malloc_and_free_hooks(RecordAllocation, IgnoreFree);
-    return installed;
-}
-
-void StartRecording() {
-    g_traceCount = 0;
-    g_lastCall = XmlTestAllocCalls();
-    g_recording = HooksAvailable();
-}
-
-// Files the sites of the allocations recorded since StartRecording under `name`.
-void FileSites(const std::string &name) {
-    g_recording = false;
-    EXPECT_LT(g_traceCount, std::size(g_traces)) << "allocation traces of " << name << " cut off";
-    std::set<std::vector<void *>> unique;
-    for (size_t i = 0; i < g_traceCount; ++i)
-        unique.insert(std::vector<void *>(g_traces[i].pc, g_traces[i].pc + g_traces[i].depth));
-    for (const std::vector<void *> &trace : unique) {
-        for (void *pc : trace) {
-            std::string site = Site(Symbolize(pc));
-            if (Wrapper(site)) continue;
-            std::string op = name.substr(name.rfind('_') + 1);
-            g_report->sites[site].insert(op.substr(0, op.find(' ')));
-            break;
-        }
-    }
-}
 
 // ---- Helpers ------------------------------------------------------------------
 // A file name of this process: several test runs may share the temporary folder.
@@ -157,41 +42,21 @@ KEL_XML_NODE *ParseSample(bool pooled) {
     return doc;
 }
 
-// Runs the injection loop; returns the number of failing runs. `operation` is
-// run once more at the end (clean) while allocation sites are recorded.
+// Runs `operation` with its Nth allocation failing (`sticky`: every one from the
+// Nth on) for N = 1, 2, ... until it runs through; returns the failing runs.
 int Inject(const std::string &name, const std::function<uint32_t()> &operation,
-           const std::function<void(uint32_t, uint64_t)> &check) {
-    StartRecording();
-    int failures = vxt::ForEachAllocFailure(operation, [&](uint32_t result, uint64_t nth) {
-        g_recording = false;  // the checks' own allocations are not the operation's
-        check(result, nth);
-        g_recording = HooksAvailable();
-    });
-    FileSites(name);
-    EXPECT_GT(failures, 0) << name << " allocated nothing";
-    std::printf("[ injection ] %-28s %4d failing runs\n", name.c_str(), failures);
-    return failures;
-}
-
-// As Inject, with every allocation from the Nth on failing.
-int InjectSticky(const std::string &name, const std::function<uint32_t()> &operation,
-                 const std::function<void(uint32_t, uint64_t)> &check) {
+           const std::function<void(uint32_t, uint64_t)> &check, bool sticky = false) {
     int failures = 0;
-    StartRecording();
-    for (uint64_t nth = 1;; ++nth) {
+    if (!sticky) failures = vxt::ForEachAllocFailure(operation, check);
+    for (uint64_t nth = 1; sticky; ++nth) {
         XmlTestFailAt(nth, true);
         uint32_t result = operation();
-        bool hit = XmlTestFailureHit();
+        sticky = XmlTestFailureHit();
         XmlTestFailAt(0);
-        if (!hit) break;
-        ++failures;
-        g_recording = false;
-        check(result, nth);
-        g_recording = HooksAvailable();
+        if (sticky) check(result, nth), ++failures;
     }
-    FileSites(name);
     EXPECT_GT(failures, 0) << name << " allocated nothing";
-    std::printf("[ injection ] %-28s %4d failing runs (sticky)\n", name.c_str(), failures);
+    std::printf("[ injection ] %-28s %4d failing runs\n", name.c_str(), failures);
     return failures;
 }
 
@@ -329,26 +194,6 @@ TEST(AllocFailure, CreateNode) {
     EXPECT_EQ(Text(doc).substr(0, before.size() - 9), before.substr(0, before.size() - 9));
 }
 
-TEST(AllocFailure, SetNodeRemovesFirstAndReplacesAllOrNothing) {
-    const std::string big(9000, 'n');
-    for (bool pooled : {false, true}) {
-        vxt::Tree doc(ParseSample(pooled));
-        KEL_XML_NODE *host = Child(doc, "cfg.host");
-        std::string name = host->name, value = host->value;
-        Inject(
-            "KEL_XML_SetNode", [&] { return KEL_XML_SetNode(host, "", big.c_str(), "v2"); },
-            [&](uint32_t result, uint64_t nth) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-                EXPECT_EQ(host->prefix, nullptr) << nth;  // the removal is done
-                EXPECT_EQ(vxt::Str(host->name), name) << nth;
-                EXPECT_EQ(vxt::Str(host->value), value) << nth;
-                EXPECT_EQ(vxt::CheckLinks(doc), "");
-            });
-        EXPECT_EQ(vxt::Str(host->name), big);
-        EXPECT_STREQ(host->value, "v2");
-    }
-}
-
 TEST(AllocFailure, CloneLeavesSourceAndOutputAlone) {
     for (bool pooled : {false, true}) {
         vxt::Tree doc(ParseSample(pooled));
@@ -379,85 +224,68 @@ TEST(AllocFailure, CloneLeavesSourceAndOutputAlone) {
     }
 }
 
-// ---- Attributes and typed values -----------------------------------------------
+// ---- Attributes, values and names ---------------------------------------------
 int AttrCount(KEL_XML_NODE *node) {
     int n = 0;
     for (KEL_XML_ATTR *a = node->firstAttr; a; a = a->nextSibling) ++n;
     return n;
 }
 
-TEST(AllocFailure, AddAttrAndSetAttrLeaveTheListAlone) {
-    const std::string big(9000, 'a');
-    for (bool pooled : {false, true}) {
-        vxt::Tree doc(ParseSample(pooled));
-        KEL_XML_NODE *host = Child(doc, "cfg.host");
-        int count = AttrCount(host);
-        Inject(
-            "KEL_XML_AddAttr", [&] { return KEL_XML_AddAttr(host, "q", "extra", big.c_str()); },
-            [&](uint32_t result, uint64_t) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-                EXPECT_EQ(AttrCount(host), count);
-            });
-        EXPECT_EQ(AttrCount(host), count + 1);
-
-        const char *old = nullptr;
-        ASSERT_EQ(KEL_XML_GetAttr(host, nullptr, "label", &old), 0u);
-        std::string oldValue = old;
-        if (pooled) FillPool(doc->pool);
-        Inject(
-            "KEL_XML_SetAttr", [&] { return KEL_XML_SetAttr(host, nullptr, "label", big.c_str()); },
-            [&](uint32_t result, uint64_t) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-                const char *now = nullptr;
-                EXPECT_EQ(KEL_XML_GetAttr(host, nullptr, "label", &now), 0u);
-                EXPECT_EQ(vxt::Str(now), oldValue);
-            });
-    }
+// An attribute's value (or "(absent)") and the element's attribute count.
+std::string AttrState(KEL_XML_NODE *node, const char *prefix, const char *name) {
+    const char *value = nullptr;
+    bool found = KEL_XML_GetAttr(node, prefix, name, &value) == 0;
+    return (found ? vxt::Str(value) : "(absent)") + "/" + std::to_string(AttrCount(node));
 }
 
-TEST(AllocFailure, TypedSettersDropTheOldValue) {
+// A failing setter leaves the element as it was, except that a typed setter has
+// already dropped the old value and SetNode has already removed what it removes.
+TEST(AllocFailure, SettersLeaveTheElementAsPromised) {
+    const std::string big(9000, 'a'), min = "-2147483648";
+    int32_t number = -2147483647 - 1;
+    uint16_t all = 0xffff;
     for (bool pooled : {false, true}) {
         vxt::Tree doc(ParseSample(pooled));
-        KEL_XML_NODE *flag = Child(doc, "cfg.group.flag");
-        int32_t number = -2147483647 - 1;
-        if (pooled) FillPool(doc->pool);
-        // An existing attribute: its old value is released before the copy.
-        Inject(
-            "KEL_XML_SetAttrValueEx (set)",
-            [&] {
-                return KEL_XML_SetAttrValueEx(flag, nullptr, "on", KEL_XML_VALUE_INT32, &number);
-            },
-            [&](uint32_t result, uint64_t) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-                const char *value = "untouched";
-                EXPECT_EQ(KEL_XML_GetAttr(flag, nullptr, "on", &value), 0u);
-                EXPECT_EQ(value, nullptr);
+        KEL_XML_NODE *host = Child(doc, "cfg.host"), *flag = Child(doc, "cfg.group.flag"),
+                     *item = Child(doc, "cfg.group.item");
+        auto hostNode = [&] {
+            return vxt::Str(host->prefix) + "/" + vxt::Str(host->name) + "/" +
+                   vxt::Str(host->value);
+        };
+        const struct {
+            const char *name;
+            std::function<uint32_t()> run;
+            std::function<std::string()> state;
+            std::string failed, done;
+        } cases[] = {
+            {"KEL_XML_AddAttr", [&] { return KEL_XML_AddAttr(host, "q", "extra", big.c_str()); },
+             [&] { return AttrState(host, "q", "extra"); }, "(absent)/2", big + "/3"},
+            {"KEL_XML_SetAttr",
+             [&] { return KEL_XML_SetAttr(host, nullptr, "label", big.c_str()); },
+             [&] { return AttrState(host, nullptr, "label"); }, "it's/3", big + "/3"},
+            {"KEL_XML_SetAttrValueEx (set)",
+             [&] {
+                 return KEL_XML_SetAttrValueEx(flag, nullptr, "on", KEL_XML_VALUE_INT32, &number);
+             },
+             [&] { return AttrState(flag, nullptr, "on"); }, "(null)/1", min + "/1"},
+            {"KEL_XML_SetAttrValueEx (new)",
+             [&] { return KEL_XML_SetAttrValueEx(flag, "q", "n", KEL_XML_VALUE_INT32, &number); },
+             [&] { return AttrState(flag, "q", "n"); }, "(absent)/1", min + "/2"},
+            {"KEL_XML_SetNodeValueEx",
+             [&] { return KEL_XML_SetNodeValueEx(item, KEL_XML_VALUE_UINT16, &all); },
+             [&] { return vxt::Str(item->value); }, "(null)", "65535"},
+            {"KEL_XML_SetNode", [&] { return KEL_XML_SetNode(host, "", big.c_str(), "v2"); },
+             hostNode, "(null)/host/a < b & c", "(null)/" + big + "/v2"},
+        };
+        for (const auto &c : cases) {
+            if (pooled) FillPool(doc->pool);  // so that the setter needs a new block
+            Inject(c.name, c.run, [&](uint32_t result, uint64_t nth) {
+                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY) << c.name << " " << nth;
+                EXPECT_EQ(c.state(), c.failed) << c.name << " " << nth;
+                EXPECT_EQ(vxt::CheckLinks(doc), "");
             });
-        // A new attribute: nothing is added on failure.
-        int count = AttrCount(flag);
-        if (pooled) FillPool(doc->pool);
-        Inject(
-            "KEL_XML_SetAttrValueEx (new)",
-            [&] { return KEL_XML_SetAttrValueEx(flag, "q", "n", KEL_XML_VALUE_INT32, &number); },
-            [&](uint32_t result, uint64_t) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-                EXPECT_EQ(AttrCount(flag), count);
-            });
-        int32_t back = 0;
-        EXPECT_EQ(KEL_XML_GetAttrValueEx(flag, "q", "n", KEL_XML_VALUE_INT32, &back), 0u);
-        EXPECT_EQ(back, number);
-
-        KEL_XML_NODE *item = Child(doc, "cfg.group.item");
-        uint16_t all = 0xffff;
-        if (pooled) FillPool(doc->pool);
-        Inject(
-            "KEL_XML_SetNodeValueEx",
-            [&] { return KEL_XML_SetNodeValueEx(item, KEL_XML_VALUE_UINT16, &all); },
-            [&](uint32_t result, uint64_t) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-                EXPECT_EQ(item->value, nullptr);
-            });
-        EXPECT_STREQ(item->value, "65535");
+            EXPECT_EQ(c.state(), c.done) << c.name;
+        }
     }
 }
 
@@ -507,20 +335,22 @@ TEST(AllocFailure, TransformHandsOutAllOrNothing) {
             KEL_XML_FreeMem(text);
             // Every allocation from the Nth on failing: no memory, no text.
             text = nullptr;
-            InjectSticky(
-                "KEL_XML_Transform", [&] { return KEL_XML_Transform(start, &text); },
+            Inject(
+                "KEL_XML_Transform (sticky)", [&] { return KEL_XML_Transform(start, &text); },
                 [&](uint32_t result, uint64_t nth) {
                     EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY) << nth;
                     EXPECT_EQ(text, nullptr);
-                });
+                },
+                true);
             KEL_XML_FreeMem(text);
             std::remove(path.c_str());
-            InjectSticky(
+            Inject(
                 "KEL_XML_TransformFile", [&] { return KEL_XML_TransformFile(start, path.c_str()); },
                 [&](uint32_t result, uint64_t) {
                     EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
                     EXPECT_FALSE(FileExists(path));  // nothing opened, created or truncated
-                });
+                },
+                true);
             std::remove(path.c_str());
         }
         EXPECT_EQ(vxt::CheckLinks(doc), "");
