@@ -83,32 +83,6 @@ std::string WideText() {
     return text + "><in x='1'/></wide>";
 }
 
-TEST(AllocFailure, ParseFromMemory) {
-    for (const std::string &text : {std::string(kSample), WideText()}) {
-        KEL_XML_NODE *reference = nullptr;
-        ASSERT_EQ(KEL_XML_Parse(text.c_str(), &reference), 0u);
-        std::string expected = Text(vxt::Tree(reference));
-        for (bool pooled : {false, true}) {
-            auto parse = pooled ? KEL_XML_ParseEx : KEL_XML_Parse;
-            KEL_XML_NODE *doc = kUntouched;
-            // Context, then the pool or the document node: no memory; later: syntax.
-            Inject(
-                pooled ? "KEL_XML_ParseEx" : "KEL_XML_Parse",
-                [&] {
-                    doc = kUntouched;
-                    return parse(text.c_str(), &doc);
-                },
-                [&](uint32_t result, uint64_t nth) {
-                    EXPECT_EQ(result, nth <= 2 ? KEL_XML_ERR_NO_MEMORY : KEL_XML_ERR_SYNTAX) << nth;
-                    EXPECT_EQ(doc, nullptr) << nth;
-                });
-            vxt::Tree done(doc);
-            EXPECT_EQ(Text(done), expected);
-            EXPECT_EQ(vxt::CheckLinks(done), "");
-        }
-    }
-}
-
 // Counts the file operations so that every opened stream is seen closed.
 int g_opens = 0, g_closes = 0;
 FILE *CountingOpen(const char *path, const char *mode) {
@@ -121,34 +95,49 @@ int CountingClose(FILE *f) {
     return std::fclose(f);
 }
 
-TEST(AllocFailure, ParseFromFile) {
+// Context, then the pool or the document node (and a file's text): no memory;
+// later: a syntax error. Either way no document, and every opened file closed.
+TEST(AllocFailure, ParseFailsWholeAndClosesItsFile) {
     std::string path = TempPath("in");
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs(kSample, f);
-    std::fclose(f);
     ASSERT_EQ(KEL_XML_RegFileFunc(CountingOpen, std::fseek, CountingClose, std::fread, std::ftell),
               0u);
-    std::string expected = Text(vxt::Tree(ParseSample(false)));
-    for (bool pooled : {false, true}) {
-        auto parse = pooled ? KEL_XML_ParseFileEx : KEL_XML_ParseFile;
-        KEL_XML_NODE *doc = kUntouched;
-        // Context, text buffer, then the document node or the pool: no memory.
-        Inject(
-            pooled ? "KEL_XML_ParseFileEx" : "KEL_XML_ParseFile",
-            [&] {
-                doc = kUntouched;
-                return parse(path.c_str(), &doc);
-            },
-            [&](uint32_t result, uint64_t nth) {
-                EXPECT_EQ(result, nth <= 3 ? KEL_XML_ERR_NO_MEMORY : KEL_XML_ERR_SYNTAX) << nth;
-                EXPECT_EQ(doc, nullptr) << nth;
-                EXPECT_EQ(g_opens, g_closes) << nth;
-            });
-        vxt::Tree done(doc);
-        EXPECT_EQ(Text(done), expected);
+    for (const std::string &text : {std::string(kSample), WideText()}) {
+        FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+        KEL_XML_NODE *reference = nullptr;
+        ASSERT_EQ(KEL_XML_Parse(text.c_str(), &reference), 0u);
+        std::string expected = Text(vxt::Tree(reference));
+        const struct {
+            const char *name;
+            decltype(&KEL_XML_Parse) parse;
+            const char *input;
+            uint64_t noMemory;
+        } parsers[] = {{"KEL_XML_Parse", KEL_XML_Parse, text.c_str(), 2},
+                       {"KEL_XML_ParseEx", KEL_XML_ParseEx, text.c_str(), 2},
+                       {"KEL_XML_ParseFile", KEL_XML_ParseFile, path.c_str(), 3},
+                       {"KEL_XML_ParseFileEx", KEL_XML_ParseFileEx, path.c_str(), 3}};
+        for (const auto &p : parsers) {
+            KEL_XML_NODE *doc = kUntouched;
+            Inject(
+                p.name,
+                [&] {
+                    doc = kUntouched;
+                    return p.parse(p.input, &doc);
+                },
+                [&](uint32_t result, uint64_t nth) {
+                    EXPECT_EQ(result,
+                              nth <= p.noMemory ? KEL_XML_ERR_NO_MEMORY : KEL_XML_ERR_SYNTAX)
+                        << p.name << " " << nth;
+                    EXPECT_EQ(doc, nullptr) << nth;
+                    EXPECT_EQ(g_opens, g_closes) << nth;
+                });
+            vxt::Tree done(doc);
+            EXPECT_EQ(Text(done), expected) << p.name;
+            EXPECT_EQ(vxt::CheckLinks(done), "");
+        }
     }
-    EXPECT_EQ(g_opens, g_closes);
     KEL_XML_RegFileFunc(std::fopen, std::fseek, std::fclose, std::fread, std::ftell);
     std::remove(path.c_str());
 }

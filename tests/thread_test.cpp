@@ -33,23 +33,16 @@ std::string Written(int thread, int round, int port) {
 // One round of a thread's work on a document of its own; "" when all is well.
 std::string Round(int thread, int round, const std::string &path) {
     std::string text = Document(thread, round);
-    KEL_XML_NODE *doc = nullptr;
-    uint32_t result;
-    switch (round % 3) {
-        case 0:
-            result = KEL_XML_Parse(text.c_str(), &doc);
-            break;
-        case 1:
-            result = KEL_XML_ParseEx(text.c_str(), &doc);
-            break;
-        default: {
-            FILE *f = std::fopen(path.c_str(), "wb");
-            if (f == nullptr) return "cannot write " + path;
-            std::fputs(text.c_str(), f);
-            std::fclose(f);
-            result = KEL_XML_ParseFileEx(path.c_str(), &doc);
-        }
+    if (round % 3 == 2) {  // from a file
+        FILE *f = std::fopen(path.c_str(), "wb");
+        if (f == nullptr) return "cannot write " + path;
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
     }
+    KEL_XML_NODE *doc = nullptr;
+    uint32_t result = round % 3 == 0   ? KEL_XML_Parse(text.c_str(), &doc)
+                      : round % 3 == 1 ? KEL_XML_ParseEx(text.c_str(), &doc)
+                                       : KEL_XML_ParseFileEx(path.c_str(), &doc);
     if (result != 0) return "parse failed";
     vxt::Tree owner(doc);
     KEL_XML_NODE *port = nullptr;
