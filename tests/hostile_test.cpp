@@ -354,12 +354,17 @@ TEST(Misuse, PooledNodesInAParentlessChain) {
     KEL_XML_FreeNode(x);
 }
 
-// Every entry point with null or empty arguments: a documented code, no crash.
-TEST(Misuse, NullAndEmptyArguments) {
+// Every entry point with null or empty arguments, and with an attribute handle
+// where an element or node belongs: a documented code, no crash, and nothing read
+// past the end of the shorter attribute record.
+TEST(Misuse, NullEmptyAndAttributeArguments) {
     constexpr uint32_t kInvalid = KEL_XML_ERR_INVALID_PARAM;
-    KEL_XML_NODE *node = nullptr, *out = nullptr;
-    ASSERT_EQ(KEL_XML_Parse("<a x='1'><b/></a>", &node), 0u);
+    KEL_XML_NODE *node = nullptr, *loose = nullptr, *out = nullptr;
+    ASSERT_EQ(KEL_XML_Parse("<a x='1' y='2'><b/></a>", &node), 0u);  // heap: exact-size records
     vxt::Tree owner(node);
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "loose", nullptr, &loose), 0u);
+    vxt::Tree looseOwner(loose);
+    auto *attr = reinterpret_cast<KEL_XML_NODE *>(node->firstAttr);
     const char *s = nullptr;
     int32_t type = 0, v = 0;
     uint32_t count = 0;
@@ -417,16 +422,42 @@ TEST(Misuse, NullAndEmptyArguments) {
         {"GetVersion(null)", KEL_XML_GetVersion(nullptr, 100), kInvalid},
         {"RegDebugFunc(null)", KEL_XML_RegDebugFunc(nullptr), KEL_XML_ERR_NOT_FOUND},
         {"RegMemFunc(null)", KEL_XML_RegMemFunc(nullptr, nullptr), 0},
+        {"AddFirstChildNode(attr, node)", KEL_XML_AddFirstChildNode(attr, loose), kInvalid},
+        {"AppendChildNode(node, attr)", KEL_XML_AppendChildNode(loose, attr), kInvalid},
+        {"AddNextSiblingNode(attr, node)", KEL_XML_AddNextSiblingNode(attr, loose), kInvalid},
+        {"AddPrevSiblingNode(node, attr)", KEL_XML_AddPrevSiblingNode(node->firstChild, attr),
+         kInvalid},
+        {"RemoveNode(attr)", KEL_XML_RemoveNode(attr), kInvalid},
+        {"CloneNodeSelf(attr)", KEL_XML_CloneNodeSelf(attr, &out), kInvalid},
+        {"CloneNode(attr)", KEL_XML_CloneNode(attr, &out), kInvalid},
+        {"GetNodeChildNum(attr)", KEL_XML_GetNodeChildNum(attr, &count), kInvalid},
+        {"AddAttr(attr)", KEL_XML_AddAttr(attr, nullptr, "z", "3"), kInvalid},
+        {"GetAttr(attr)", KEL_XML_GetAttr(attr, nullptr, "x", &s), kInvalid},
+        {"SetAttr(attr)", KEL_XML_SetAttr(attr, nullptr, "x", "3"), kInvalid},
+        {"RemoveAttr(attr)", KEL_XML_RemoveAttr(attr, nullptr, "x"), kInvalid},
+        {"GetFirstAttr(attr)", KEL_XML_GetFirstAttr(attr, &s, &s, &s), kInvalid},
+        {"GetNextSiblingAttr(attr)", KEL_XML_GetNextSiblingAttr(attr, nullptr, "x", &s, &s, &s),
+         kInvalid},
+        {"GetNextSiblingAttrEx(attr)", KEL_XML_GetNextSiblingAttrEx(attr, &s, &s, &s, &handle),
+         kInvalid},
+        {"GetAttrValueEx(attr)", KEL_XML_GetAttrValueEx(attr, nullptr, "x", 1, &v), kInvalid},
+        {"SetAttrValueEx(attr)", KEL_XML_SetAttrValueEx(attr, nullptr, "x", 1, &v), kInvalid},
+        {"GetNodeByUrl(attr, x.b)", KEL_XML_GetNodeByUrl(attr, "x.b", &out), KEL_XML_ERR_NOT_FOUND},
     };
     for (const auto &c : cases) EXPECT_EQ(c.result, c.expected) << c.call;
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(text, nullptr);
     EXPECT_EQ(KEL_XML_Iterator(nullptr), nullptr);
     EXPECT_EQ(KEL_XML_GetNodeParent(nullptr), nullptr);
+    EXPECT_EQ(KEL_XML_Iterator(attr), nullptr);
+    EXPECT_EQ(KEL_XML_GetNodeFirstChild(attr), nullptr);
+    KEL_XML_FreeNode(attr);  // ignored: attributes go with KEL_XML_RemoveAttr
     KEL_XML_FreeNode(nullptr);
     KEL_XML_FreeMem(nullptr);
     EXPECT_EQ(vxt::CheckLinks(node), "");
     EXPECT_EQ(vxt::ChildNames(node), "b");
+    EXPECT_EQ(KEL_XML_GetAttr(node, nullptr, "x", &s), 0u);
+    EXPECT_STREQ(s, "1");
 }
 
 // The bounded copies under every refusal of their table: the result, errno and
@@ -483,54 +514,4 @@ TEST(Misuse, OutputBufferRefusesImpossibleSizes) {
     EXPECT_STREQ(buffer.text, "abc");
     EXPECT_EQ(buffer.length, 3u);
     XmlFree(buffer.text);
-}
-
-// An attribute handle where an element or node belongs: refused or ignored, and
-// nothing is read past the end of the shorter attribute record.
-TEST(Misuse, AttributeHandlesWhereNodesBelong) {
-    constexpr uint32_t kInvalid = KEL_XML_ERR_INVALID_PARAM;
-    KEL_XML_NODE *doc = nullptr, *loose = nullptr, *out = nullptr;
-    ASSERT_EQ(KEL_XML_Parse("<a x='1' y='2'><b/></a>", &doc), 0u);  // heap: exact-size records
-    vxt::Tree owner(doc);
-    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "loose", nullptr, &loose), 0u);
-    vxt::Tree looseOwner(loose);
-    auto *attr = reinterpret_cast<KEL_XML_NODE *>(doc->firstAttr);
-    const char *s = nullptr;
-    int32_t v = 0;
-    uint32_t count = 0;
-    KEL_XML_ATTR *handle = nullptr;
-    const struct {
-        const char *call;
-        uint32_t result, expected;
-    } cases[] = {
-        {"AddFirstChildNode(attr, node)", KEL_XML_AddFirstChildNode(attr, loose), kInvalid},
-        {"AppendChildNode(node, attr)", KEL_XML_AppendChildNode(loose, attr), kInvalid},
-        {"AddNextSiblingNode(attr, node)", KEL_XML_AddNextSiblingNode(attr, loose), kInvalid},
-        {"AddPrevSiblingNode(node, attr)", KEL_XML_AddPrevSiblingNode(doc->firstChild, attr),
-         kInvalid},
-        {"RemoveNode(attr)", KEL_XML_RemoveNode(attr), kInvalid},
-        {"CloneNodeSelf(attr)", KEL_XML_CloneNodeSelf(attr, &out), kInvalid},
-        {"CloneNode(attr)", KEL_XML_CloneNode(attr, &out), kInvalid},
-        {"GetNodeChildNum(attr)", KEL_XML_GetNodeChildNum(attr, &count), kInvalid},
-        {"AddAttr(attr)", KEL_XML_AddAttr(attr, nullptr, "z", "3"), kInvalid},
-        {"GetAttr(attr)", KEL_XML_GetAttr(attr, nullptr, "x", &s), kInvalid},
-        {"SetAttr(attr)", KEL_XML_SetAttr(attr, nullptr, "x", "3"), kInvalid},
-        {"RemoveAttr(attr)", KEL_XML_RemoveAttr(attr, nullptr, "x"), kInvalid},
-        {"GetFirstAttr(attr)", KEL_XML_GetFirstAttr(attr, &s, &s, &s), kInvalid},
-        {"GetNextSiblingAttr(attr)", KEL_XML_GetNextSiblingAttr(attr, nullptr, "x", &s, &s, &s),
-         kInvalid},
-        {"GetNextSiblingAttrEx(attr)", KEL_XML_GetNextSiblingAttrEx(attr, &s, &s, &s, &handle),
-         kInvalid},
-        {"GetAttrValueEx(attr)", KEL_XML_GetAttrValueEx(attr, nullptr, "x", 1, &v), kInvalid},
-        {"SetAttrValueEx(attr)", KEL_XML_SetAttrValueEx(attr, nullptr, "x", 1, &v), kInvalid},
-        {"GetNodeByUrl(attr, x.b)", KEL_XML_GetNodeByUrl(attr, "x.b", &out), KEL_XML_ERR_NOT_FOUND},
-    };
-    for (const auto &c : cases) EXPECT_EQ(c.result, c.expected) << c.call;
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(KEL_XML_Iterator(attr), nullptr);
-    EXPECT_EQ(KEL_XML_GetNodeFirstChild(attr), nullptr);
-    KEL_XML_FreeNode(attr);  // ignored: attributes go with KEL_XML_RemoveAttr
-    EXPECT_EQ(vxt::CheckLinks(doc), "");
-    EXPECT_EQ(KEL_XML_GetAttr(doc, nullptr, "x", &s), 0u);
-    EXPECT_STREQ(s, "1");
 }
