@@ -36,7 +36,8 @@ struct Reader {
     uint32_t open;
     int32_t state;
     uint32_t nameFlags;
-    char *recordNext;  // the chunks that records and strings are cut from
+    size_t nameLength = 0;  // of the name in the start tag read last (not kept in the context)
+    char *recordNext;       // the chunks that records and strings are cut from
     char *recordEnd;
     char *stringNext;
     char *stringEnd;
@@ -209,10 +210,10 @@ XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) {
 
 // XmlSplitStoredName: an element's stored name split at its first ":" among
 // `length` bytes when it closes; the prefix is a decoded copy (`plain`: known to
-// hold nothing to decode).
+// hold nothing to decode). `exact`: the stored name is `length` bytes long.
 template <bool kPooled>
 XML_HOT_INLINE uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, size_t length,
-                                    bool mayHoldColon, bool plain) {
+                                    bool mayHoldColon, bool plain, bool exact) {
     if (!mayHoldColon) return 0;
     char *name = element->name;
     const auto *colon = static_cast<const char *>(std::memchr(name, ':', length));
@@ -221,7 +222,7 @@ XML_HOT_INLINE uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, s
     if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
     uint32_t result = Store(r, name, at, plain, &element->prefix, false);
     if (result != 0) return result;
-    std::memmove(name, colon + 1, std::strlen(colon + 1) + 1);
+    std::memmove(name, colon + 1, exact ? length - at : std::strlen(colon + 1) + 1);
     return 0;
 }
 
@@ -472,8 +473,10 @@ XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
         if (q[0] == '/' && q[1] == '>') {
             KEL_XML_NODE *element = r.current;
             r.state = 1;
-            if (r.nameFlags != 0 &&
-                SplitStored(r, element, std::strlen(element->name), true, false) != 0)
+            // A name stored as it was written is as long as it was written.
+            bool verbatim = (r.nameFlags & kXmlWordDecode) == 0;
+            size_t length = verbatim ? r.nameLength : std::strlen(element->name);
+            if (r.nameFlags != 0 && SplitStored(r, element, length, true, verbatim, true) != 0)
                 return Step::kFailed;
             r.open = 0;
             r.state = 0;
@@ -502,12 +505,14 @@ XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
     char *nameCopy = nullptr;
     if (Store(r, name, length, (flags & kXmlWordDecode) == 0, &nameCopy) != 0) return Step::kFailed;
     r.nameFlags = flags;
+    r.nameLength = length;
     KEL_XML_NODE *node;
     if (r.current == nullptr) {  // the root element fills the document node
         node = r.context->pending;
         node->name = nameCopy;
         node->nameOwned = 1;
-        if (empty && SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0) != 0)
+        if (empty && SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0,
+                                 (flags & kXmlWordDecode) == 0) != 0)
             return Step::kFailed;
         LinkRoot(r, node, empty ? 0 : 1);
     } else {
@@ -517,8 +522,8 @@ XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
             return Step::kFailed;
         }
         InitElement(node, r.pool, nameCopy);
-        if ((empty &&
-             SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0) != 0) ||
+        if ((empty && SplitStored(r, node, length, flags != 0, (flags & kXmlWordDecode) == 0,
+                                  (flags & kXmlWordDecode) == 0) != 0) ||
             !Link(r, node, empty ? 0 : 1))
             return FailUnlinked(r, node);
     }
@@ -557,8 +562,8 @@ XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
             return Step::kFailed;
     }
     size_t length = static_cast<size_t>(nameEnd - name);
-    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0,
-                    (flags & kXmlWordDecode) == 0) != 0)
+    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0, (flags & kXmlWordDecode) == 0,
+                    true) != 0)
         return Step::kFailed;
     element->nameOwned = 1;
     if (r.state == 1 && p[-1] != '>') {
@@ -614,8 +619,8 @@ XML_HOT_INLINE Step CharData(Reader<kPooled> &r, const char *p) {
             return Step::kFailed;
     }
     size_t length = static_cast<size_t>(nameEnd - name);
-    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0,
-                    (flags & kXmlWordDecode) == 0) != 0)
+    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0, (flags & kXmlWordDecode) == 0,
+                    true) != 0)
         return Step::kFailed;
     element->nameOwned = 1;
     if (*nameEnd == '>') {
