@@ -275,6 +275,9 @@ TEST(AllocFailure, SettersLeaveTheElementAsPromised) {
             });
             EXPECT_EQ(c.state(), c.done) << c.name;
         }
+        int32_t back = 0;  // the typed value reads back whole
+        EXPECT_EQ(KEL_XML_GetAttrValueEx(flag, "q", "n", KEL_XML_VALUE_INT32, &back), 0u);
+        EXPECT_EQ(back, number);
     }
 }
 
