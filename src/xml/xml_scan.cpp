@@ -75,27 +75,16 @@ inline bool SameKey(const KEL_XML_ATTR *a, const KEL_XML_ATTR *b) {
     return SameString(a->name, b->name) && SameString(a->prefix, b->prefix);
 }
 
-// Eight bytes at a time: a tag with thousands of attributes hashes every name.
-uint64_t HashText(const char *text, uint64_t hash) {
-    size_t length = std::strlen(text);
-    for (; length >= 8; text += 8, length -= 8) {
-        uint64_t word;
-        std::memcpy(&word, text, 8);
-        hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
-        hash ^= hash >> 29;
-    }
-    uint64_t tail = length;  // the length keeps "a" apart from "a\0\0..."
-    for (size_t i = 0; i < length; ++i)
-        tail |= static_cast<uint64_t>(static_cast<uint8_t>(text[i])) << (8 * i + 8);
-    hash = (hash ^ tail) * 0x9E3779B97F4A7C15ull;
-    return hash ^ (hash >> 32);
-}
-
 uint32_t HashKey(const KEL_XML_ATTR *attr) {
-    uint64_t hash = HashText(attr->name ? attr->name : "", 0x243F6A8885A308D3ull);
-    // A null prefix differs from every prefix, the empty one included.
-    if (attr->prefix != nullptr) hash = HashText(attr->prefix, hash ^ 0x13198A2E03707344ull);
-    return static_cast<uint32_t>(hash);
+    uint32_t hash = 2166136261u;
+    for (const char *p = attr->name; p && *p; ++p)
+        hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+    if (attr->prefix != nullptr) {
+        hash = (hash ^ 0x100u) * 16777619u;  // a null prefix differs from every prefix
+        for (const char *p = attr->prefix; *p; ++p)
+            hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+    }
+    return hash;
 }
 
 // False when an attribute with the same key is indexed already.
