@@ -1,5 +1,6 @@
 // xml_transform.cpp - the serializer: writes a subtree, or one attribute, as
 // compact XML text with escaped values, to a new string or to a file.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -192,7 +193,14 @@ Cursor GrowBlock(KEL_XML_STRBUF *buffer, char *at, size_t count) {
     if (count > kMaxText - length) return {at, at, KEL_XML_ERR_NO_MEMORY};
     buffer->length = length;
     if (buffer->text) buffer->text[length] = '\0';
-    uint32_t result = XmlStrBufReserve(buffer, length + static_cast<uint32_t>(count));
+    // Asking for as much again as the block holds makes the growth geometric: the
+    // text is copied O(n) bytes in all, where the buffer's own linear steps would
+    // copy about n^2/2048. Should that block not be had, the exact need is tried.
+    uint32_t room = static_cast<uint32_t>(
+        std::min<uint64_t>(std::max<uint64_t>(count, buffer->capacity), kMaxText - length));
+    uint32_t result = XmlStrBufReserve(buffer, length + room);
+    if (result != 0 && room > count)
+        result = XmlStrBufReserve(buffer, length + static_cast<uint32_t>(count));
     if (result != 0) return {at, at, result};
     return {buffer->text + length, buffer->text + buffer->capacity, 0};
 }
@@ -279,90 +287,6 @@ XML_WRITE_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
     out.result = cursor.result;
 }
 
-// ---- Sizing ----------------------------------------------------------------------
-// Writing first bounds the size of the whole text (every ampersand counted as
-// "&amp;") and reserves it in one growth, so that the appends never
-// copy the text again: growth by the buffer's linear steps alone would copy
-// about n^2/2048 bytes for n bytes of text. The text is the same either way, and
-// should that block not be had the appends grow the buffer step by step.
-
-XML_WRITE_INLINE uint64_t NameSize(const char *prefix, const char *name) {
-    uint64_t size = name ? Length(name) : 0;
-    return prefix ? size + Length(prefix) + 1 : size;
-}
-
-// Bytes escaping adds to value[0..n): 3 for < and >, 5 for " and ', 4 for &.
-uint64_t EscapeGrowth(const char *p, size_t n) {
-    const char *end = p + n;
-    uint64_t extra = 0;
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
-    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
-    const __m128i three = _mm_set1_epi8(3), four = _mm_set1_epi8(4), five = _mm_set1_epi8(5);
-    __m128i sum = _mm_setzero_si128();
-    while (end - p >= 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i quotes = _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, apos));
-        __m128i angles = _mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt));
-        __m128i weight =
-            _mm_or_si128(_mm_or_si128(_mm_and_si128(quotes, five), _mm_and_si128(angles, three)),
-                         _mm_and_si128(_mm_cmpeq_epi8(block, amp), four));
-        sum = _mm_add_epi64(sum, _mm_sad_epu8(weight, _mm_setzero_si128()));
-        p += 16;
-    }
-    extra = static_cast<uint64_t>(_mm_cvtsi128_si64(sum)) +
-            static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sum, sum)));
-#endif
-    for (; p < end; ++p) {
-        uint32_t replaced = ReplacementOf(*p).length;
-        if (replaced) extra += replaced - 1;
-    }
-    return extra;
-}
-
-// Bytes escaping adds per byte: 3 for < and >, 5 for " and ', 4 for &.
-constexpr ByteTable MakeGrowthTable() {
-    ByteTable table{};
-    for (int c = 1; c < 256; ++c)
-        table.of[c] =
-            static_cast<uint8_t>(kReplacements.of[c].length ? kReplacements.of[c].length - 1 : 0);
-    return table;
-}
-constexpr ByteTable kGrowth = MakeGrowthTable();
-
-uint64_t LongValueBound(const char *value, uint64_t extra) {
-    size_t n = 16 + std::strlen(value + 16);
-    return n + extra + EscapeGrowth(value + 16, n - 16);
-}
-
-// A value's length and what escaping adds to it; a short value in one loop.
-XML_WRITE_INLINE uint64_t ValueBound(const char *value) {
-    uint64_t extra = 0;
-#pragma GCC unroll 16
-    for (size_t i = 0; i < 16; ++i) {
-        char c = value[i];
-        if (c == '\0') return i + extra;
-        extra += kGrowth.of[static_cast<uint8_t>(c)];
-    }
-    return LongValueBound(value, extra);
-}
-
-// p:n="v"
-XML_WRITE_INLINE uint64_t AttrBound(const KEL_XML_ATTR *attr) {
-    return NameSize(attr->prefix, attr->name) + 3 + (attr->value ? ValueBound(attr->value) : 0);
-}
-
-// The element's own lines: start tag, and its end tag or value when it has one.
-XML_WRITE_INLINE uint64_t ElementBound(const KEL_XML_NODE *node) {
-    uint64_t tag = NameSize(node->prefix, node->name);
-    uint64_t size = 1 + tag;  // <p:n
-    for (const KEL_XML_ATTR *attr = node->firstAttr; attr; attr = attr->nextSibling)
-        size += 1 + AttrBound(attr);
-    if (node->firstChild) return size + 2 + tag + 4;  // >\n  </p:n>\n
-    if (node->value) return size + 1 + ValueBound(node->value) + tag + 4;
-    return size + 3;  // />\n
-}
-
 // The document-order walk of KEL_XML_Iterator, for a tree node.
 KEL_XML_NODE *NextInOrder(KEL_XML_NODE *node) {
     if (node->firstChild != nullptr) return node->firstChild;
@@ -371,19 +295,6 @@ KEL_XML_NODE *NextInOrder(KEL_XML_NODE *node) {
         if (node == nullptr) return nullptr;
     }
     return node->nextSibling;
-}
-
-// Bound of a detached subtree, by the document-order walk (no recursion).
-uint64_t SubtreeBound(KEL_XML_NODE *start) {
-    uint64_t size = 0;
-    for (KEL_XML_NODE *node = start; node; node = NextInOrder(node)) size += ElementBound(node);
-    return size;
-}
-
-// Reserves room for `size` more bytes if it can be had; a miss is no failure.
-void ReserveHint(KEL_XML_STRBUF *buffer, uint64_t size) {
-    if (size <= kMaxText - buffer->length)
-        (void)XmlStrBufReserve(buffer, buffer->length + static_cast<uint32_t>(size));
 }
 
 // ---- Writing -----------------------------------------------------------------------
@@ -544,7 +455,6 @@ uint32_t XmlWriteTree(KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) noexcept {
     if (node == nullptr || buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     if (node->type == KEL_XML_NODE_ATTRIBUTE) {
         const KEL_XML_ATTR *attr = AsAttr(node);
-        if (attr->name) ReserveHint(buffer, AttrBound(attr));
         Out out(buffer);
         WriteAttr(out, attr);
         return out.Finish();
@@ -553,7 +463,6 @@ uint32_t XmlWriteTree(KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) noexcept {
     KEL_XML_NODE *next = node->nextSibling;
     KEL_XML_NODE *prev = node->prevSibling;
     node->parent = node->nextSibling = node->prevSibling = nullptr;
-    ReserveHint(buffer, SubtreeBound(node));
     uint32_t result = WriteElements(node, buffer);
     node->parent = parent;
     node->nextSibling = next;
