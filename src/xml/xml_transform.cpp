@@ -98,9 +98,8 @@ bool CanExtendReference(const char *prefix, uint32_t n, char c) {
 
 // ---- Output cursor -------------------------------------------------------------------
 // Pieces are written straight into the buffer's block. A piece that does not fit
-// grows the buffer by its own rule, as an append would; the writer has reserved
-// the whole text beforehand, so that normally never happens. The first failure
-// is kept and every later piece is skipped.
+// grows the block to twice its size (GrowBlock). The first failure is kept and
+// every later piece is skipped.
 struct Out {
     KEL_XML_STRBUF *buffer;
     char *at;     // where the next byte goes
