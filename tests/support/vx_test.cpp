@@ -2,6 +2,8 @@
 // shared helpers.
 #include "support/vx_test.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,10 +11,10 @@
 namespace vxt {
 
 int ForEachAllocFailure(const std::function<uint32_t()> &operation,
-                        const std::function<void(uint32_t, uint64_t)> &check) {
+                        const std::function<void(uint32_t, uint64_t)> &check, bool sticky) {
     int failures = 0;
     for (uint64_t nth = 1;; ++nth) {
-        XmlTestFailAt(nth);
+        XmlTestFailAt(nth, sticky);
         uint32_t result = operation();
         bool hit = XmlTestFailureHit();
         XmlTestFailAt(0);
@@ -24,6 +26,16 @@ int ForEachAllocFailure(const std::function<uint32_t()> &operation,
             return failures;
         }
     }
+}
+
+std::string Written(KEL_XML_NODE *node) {
+    char sentinel = 0, *text = &sentinel;
+    uint32_t result = KEL_XML_Transform(node, &text);
+    EXPECT_EQ(result == 0, text != &sentinel) << "output set on failure, or not on success";
+    if (result != 0) return "error " + std::to_string(result);
+    std::string out = text;
+    KEL_XML_FreeMem(text);
+    return out;
 }
 
 std::string CheckLinks(const KEL_XML_NODE *root) {
@@ -59,11 +71,23 @@ std::string ChildNames(const KEL_XML_NODE *node) {
     return names;
 }
 
-std::string ReadDataFile(const std::string &name) {
-    std::ifstream in(std::string(VX_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+std::string TempPath(const std::string &what) {
+    return testing::TempDir() + "vx_" + what + "_" + std::to_string(getpid()) + ".xml";
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadDataFile(const std::string &name) {
+    return ReadFile(std::string(VX_TEST_DATA_DIR) + "/" + name);
 }
 
 }  // namespace vxt

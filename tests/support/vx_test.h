@@ -1,5 +1,5 @@
 // vx_test.h - shared helpers of the test suite: the library's internals, the
-// failing heap, and small tree builders and checkers.
+// failing heap, files, and small tree builders and checkers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,11 +27,22 @@ struct Tree {
     operator KEL_XML_NODE *() const { return node; }
 };
 
-// Runs `operation` with the Nth heap allocation failing, for N = 1, 2, ... until
-// an attempt runs without reaching the armed failure. `check` sees the result of
-// each failing attempt. Returns the number of failing attempts.
+// What a refused call must leave in an output it was given.
+inline KEL_XML_NODE *const kUntouched = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{0x5a5a});
+
+using ParseFn = uint32_t (*)(const char *, KEL_XML_NODE **);
+inline ParseFn Parser(bool pooled) { return pooled ? KEL_XML_ParseEx : KEL_XML_Parse; }
+
+// Runs `operation` with the Nth heap allocation failing (`sticky`: every one from
+// the Nth on), for N = 1, 2, ... until an attempt runs without reaching the armed
+// failure. `check` sees the result of each failing attempt. Returns their number.
 int ForEachAllocFailure(const std::function<uint32_t()> &operation,
-                        const std::function<void(uint32_t result, uint64_t nth)> &check);
+                        const std::function<void(uint32_t result, uint64_t nth)> &check,
+                        bool sticky = false);
+
+// The writer's text of a node, or "error <code>" (the caller's pointer is then
+// checked untouched).
+std::string Written(KEL_XML_NODE *node);
 
 // Checks the link invariants of a whole tree (child lists forward and backward,
 // parents, attribute owners); returns a description of the first fault or "".
@@ -43,6 +54,11 @@ std::string ChildNames(const KEL_XML_NODE *node);
 // A string, or "(null)".
 inline std::string Str(const char *s) { return s ? std::string(s) : std::string("(null)"); }
 
+// A path in the temporary folder that is this process's own (runs may share it).
+std::string TempPath(const std::string &what);
+// Whole files: read ("" when missing) and written.
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
 // Contents of a test data file under tests/data.
 std::string ReadDataFile(const std::string &name);
 
