@@ -1,8 +1,12 @@
 // Hostile inputs: a million levels of nesting through every operation that walks
 // a tree, a tag with 100,000 attributes, 64 MB names and values, 16 MB of bare
 // ampersands, unterminated constructs at the end of large texts, and a sample
-// document cut at every byte and with every byte changed. Each must end with a
-// documented code and leave nothing behind. Times are printed, never asserted.
+// document cut at every byte and with every byte changed, read from a page that
+// cannot be written and ends at its NUL. Each must end with a documented code and
+// leave nothing behind. Times are printed, never asserted.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -12,55 +16,30 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Runs `f`, prints how long it took, returns its result.
 template <typename F>
 auto Timed(const std::string &what, F f) {
-    auto start = Clock::now();
+    auto start = std::chrono::steady_clock::now();
     auto result = f();
-    double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("[ hostile ] %-58s %10.2f ms\n", what.c_str(), ms);
+    std::chrono::duration<double, std::milli> ms = std::chrono::steady_clock::now() - start;
+    std::printf("[ hostile ] %-58s %10.2f ms\n", what.c_str(), ms.count());
     return result;
-}
-
-std::string Write(KEL_XML_NODE *node, uint32_t expected = 0) {
-    char *text = nullptr;
-    EXPECT_EQ(KEL_XML_Transform(node, &text), expected);
-    std::string copy = text ? text : "";
-    KEL_XML_FreeMem(text);
-    return copy;
 }
 
 constexpr int kLevels = 1000000;
 
-// <d><d>...<d>x</d>...</d></d>
-const std::string &DeepText() {
-    static const std::string text = [] {
-        std::string t;
-        t.reserve(kLevels * 7 + 1);
-        for (int i = 0; i < kLevels; ++i) t += "<d>";
-        t += "x";
-        for (int i = 0; i < kLevels; ++i) t += "</d>";
-        return t;
-    }();
-    return text;
-}
-
-// What the writer gives for the deep document: start tags, the innermost
-// element on one line, end tags.
-std::string DeepWritten() {
+// <d><d>...<d>x</d>...</d></d>, as parsed and as written (the innermost element
+// on one line).
+std::string Deep(bool written) {
     std::string t;
-    t.reserve(kLevels * 9);
-    for (int i = 1; i < kLevels; ++i) t += "<d>\n";
-    t += "<d>x</d>\n";
-    for (int i = 1; i < kLevels; ++i) t += "</d>\n";
+    for (int i = 1; i < kLevels; ++i) t += written ? "<d>\n" : "<d>";
+    t += written ? "<d>x</d>\n" : "<d>x</d>";
+    for (int i = 1; i < kLevels; ++i) t += written ? "</d>\n" : "</d>";
     return t;
 }
 
 KEL_XML_NODE *Deepest(KEL_XML_NODE *node, int *depth) {
-    *depth = 1;
-    for (; node->firstChild; node = node->firstChild) ++*depth;
+    for (*depth = 1; node->firstChild; node = node->firstChild) ++*depth;
     return node;
 }
 
@@ -84,9 +63,9 @@ void EditDeepest(KEL_XML_NODE *doc, KEL_XML_NODE *bottom, const char *mode) {
         {"CloneNodeSelf", [&] { return KEL_XML_CloneNodeSelf(bottom, &copy); }},
         {"FreeNode of the copy", [&] { return KEL_XML_FreeNode(copy), 0u; }},
         {"CloneNode", [&] { return KEL_XML_CloneNode(bottom, &copy); }},
-        {"Transform of the copy", [&] { return Write(copy) == edited ? 0u : 1u; }},
+        {"Transform of the copy", [&] { return vxt::Written(copy) == edited ? 0u : 1u; }},
         {"FreeNode of the deep copy", [&] { return KEL_XML_FreeNode(copy), 0u; }},
-        {"Transform", [&] { return Write(bottom) == edited ? 0u : 1u; }},
+        {"Transform", [&] { return vxt::Written(bottom) == edited ? 0u : 1u; }},
         {"RemoveAttr", [&] { return KEL_XML_RemoveAttr(bottom, "p", "a"); }},
         {"RemoveNode", [&] { return KEL_XML_RemoveNode(sibling); }},
         {"FreeNode of a removed node", [&] { return KEL_XML_FreeNode(sibling), 0u; }},
@@ -97,37 +76,38 @@ void EditDeepest(KEL_XML_NODE *doc, KEL_XML_NODE *bottom, const char *mode) {
             << name;
 }
 
+// A heap document is copied whole; an element of a pooled one into its pool.
 void DeepDocument(bool pooled) {
     const char *mode = pooled ? "pooled" : "heap";
-    KEL_XML_NODE *doc = nullptr;
-    std::string what = std::string("parse 1,000,000 levels (") + mode + ")";
-    ASSERT_EQ(
-        Timed(what,
-              [&] { return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(DeepText().c_str(), &doc); }),
-        0u);
-    vxt::Tree owner(doc);
+    vxt::Tree doc;
+    ASSERT_EQ(Timed(std::string("parse 1,000,000 levels (") + mode + ")",
+                    [&] { return vxt::Parser(pooled)(Deep(false).c_str(), &doc.node); }),
+              0u);
     int depth = 0;
     KEL_XML_NODE *bottom = Deepest(doc, &depth);
     EXPECT_EQ(depth, kLevels);
     EXPECT_STREQ(bottom->value, "x");
     EXPECT_EQ(vxt::CheckLinks(doc), "");
-
-    int steps = Timed("iterate 1,000,000 levels", [&] {
-        int n = 0;
-        for (KEL_XML_NODE *node = KEL_XML_Iterator(doc); node; node = KEL_XML_Iterator(node)) ++n;
-        return n;
-    });
-    EXPECT_EQ(steps, kLevels - 1);
-    std::string written = Timed("write 1,000,000 levels", [&] { return Write(doc); });
-    EXPECT_TRUE(written == DeepWritten());
-    KEL_XML_NODE *copy = nullptr;
-    ASSERT_EQ(Timed("clone 1,000,000 levels", [&] { return KEL_XML_CloneNode(doc, &copy); }), 0u);
-    EXPECT_EQ(Deepest(copy, &depth)->value, std::string("x"));
-    EXPECT_EQ(depth, kLevels);
-    Timed("free a clone of 1,000,000 levels", [&] { return KEL_XML_FreeNode(copy), 0; });
+    EXPECT_EQ(Timed("iterate 1,000,000 levels",
+                    [&] {
+                        int n = 0;
+                        for (auto *node = KEL_XML_Iterator(doc); node;
+                             node = KEL_XML_Iterator(node))
+                            ++n;
+                        return n;
+                    }),
+              kLevels - 1);
+    EXPECT_TRUE(Timed("write 1,000,000 levels", [&] { return vxt::Written(doc); }) == Deep(true));
+    KEL_XML_NODE *source = pooled ? doc->firstChild : doc.node, *copy = nullptr;
+    ASSERT_EQ(Timed("copy 1,000,000 levels", [&] { return KEL_XML_CloneNode(source, &copy); }), 0u);
+    EXPECT_EQ(copy->pool, doc->pool);
+    EXPECT_STREQ(Deepest(copy, &depth)->value, "x");
+    EXPECT_EQ(depth, kLevels - pooled);
+    EXPECT_EQ(vxt::CheckLinks(copy), "");
+    Timed("free a copy of 1,000,000 levels", [&] { return KEL_XML_FreeNode(copy), 0; });
     EditDeepest(doc, bottom, mode);
-    Timed("free 1,000,000 levels", [&] { return KEL_XML_FreeNode(owner.node), 0; });
-    owner.node = nullptr;
+    Timed("free 1,000,000 levels",
+          [&] { return KEL_XML_FreeNode(std::exchange(doc.node, nullptr)), 0; });
 }
 
 TEST(Hostile, MillionLevelsOnTheHeap) { DeepDocument(false); }
@@ -136,146 +116,124 @@ TEST(Hostile, MillionLevelsInAPool) { DeepDocument(true); }
 
 TEST(Hostile, MillionLevelsBuiltByInsertion) {
     // Bottom-up: each new node takes the chain built so far as its child.
-    KEL_XML_NODE *top = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "d", "x", &top), 0u);
-    uint32_t failed = Timed("insert 1,000,000 levels bottom-up", [&] {
-        for (int i = 1; i < kLevels; ++i) {
-            KEL_XML_NODE *parent = nullptr;
-            if (KEL_XML_CreateNode(0, nullptr, "d", nullptr, &parent) != 0) return 1u;
-            if (KEL_XML_AppendChildNode(parent, top) != 0) return KEL_XML_FreeNode(parent), 2u;
-            top = parent;
-        }
-        return 0u;
-    });
-    ASSERT_EQ(failed, 0u);
-    vxt::Tree owner(top);
-    EXPECT_TRUE(Write(top) == DeepWritten());
-    // The chain cannot become its own descendant.
-    int depth = 0;
+    vxt::Tree top;
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "d", "x", &top.node), 0u);
+    for (int i = 1; i < kLevels; ++i) {
+        KEL_XML_NODE *parent = nullptr;
+        ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "d", nullptr, &parent), 0u);
+        ASSERT_EQ(KEL_XML_AppendChildNode(parent, top), 0u);
+        top.node = parent;
+    }
+    EXPECT_TRUE(vxt::Written(top) == Deep(true));
+    int depth = 0;  // the chain cannot become its own descendant
     EXPECT_EQ(KEL_XML_AppendChildNode(Deepest(top, &depth), top), KEL_XML_ERR_INVALID_PARAM);
     EXPECT_EQ(vxt::CheckLinks(top), "");
 }
 
-TEST(Hostile, HundredThousandAttributes) {
+// Unprefixed and prefixed names share the duplicate index: the same local name
+// under another prefix is a new key, the same pair anywhere in the list is not.
+TEST(Hostile, HundredThousandAttributesKeepOrderAndRefuseDuplicates) {
+    const char *prefixes[] = {"", "p:", "q:"};
     std::string text = "<a";
     for (int i = 0; i < 100000; ++i)
-        text += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+        text += std::string(" ") + prefixes[i % 3] + "x" + std::to_string(i) + "=\"" +
+                std::to_string(i) + "\"";
     for (bool pooled : {false, true}) {
-        auto parse = pooled ? KEL_XML_ParseEx : KEL_XML_Parse;
-        KEL_XML_NODE *doc = nullptr;
-        ASSERT_EQ(
-            Timed("parse 100,000 attributes", [&] { return parse((text + "/>").c_str(), &doc); }),
-            0u);
-        vxt::Tree owner(doc);
-        int count = 0;
-        for (KEL_XML_ATTR *a = doc->firstAttr; a; a = a->nextSibling) ++count;
-        EXPECT_EQ(count, 100000);
+        auto parse = vxt::Parser(pooled);
+        vxt::Tree doc, copy, other;
+        ASSERT_EQ(Timed("parse 100,000 attributes",
+                        [&] { return parse((text + "/>").c_str(), &doc.node); }),
+                  0u);
         const char *value = nullptr;
-        EXPECT_EQ(KEL_XML_GetAttr(doc, nullptr, "a99999", &value), 0u);
-        EXPECT_STREQ(value, "99999");
+        EXPECT_EQ(KEL_XML_GetAttr(doc, "p", "x99997", &value), 0u);
+        EXPECT_STREQ(value, "99997");
         EXPECT_EQ(Timed("AddAttr duplicate of the last of 100,000",
-                        [&] { return KEL_XML_AddAttr(doc, nullptr, "a99999", "x"); }),
+                        [&] { return KEL_XML_AddAttr(doc, "p", "x99997", "x"); }),
                   KEL_XML_ERR_DUPLICATE);
-        std::string written = Timed("write 100,000 attributes", [&] { return Write(doc); });
-        EXPECT_EQ(written, text + "/>\n");
-        KEL_XML_NODE *copy = nullptr;
-        ASSERT_EQ(
-            Timed("clone 100,000 attributes", [&] { return KEL_XML_CloneNodeSelf(doc, &copy); }),
-            0u);
-        EXPECT_EQ(Write(copy), written);
-        KEL_XML_FreeNode(copy);
-        // The same attribute repeated at the very end.
-        KEL_XML_NODE *bad = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{1});
-        EXPECT_EQ(Timed("parse 100,000 attributes + a duplicate",
-                        [&] { return parse((text + " a0=\"again\"/>").c_str(), &bad); }),
-                  KEL_XML_ERR_SYNTAX);
-        EXPECT_EQ(bad, nullptr);
+        std::string written = Timed("write 100,000 attributes", [&] { return vxt::Written(doc); });
+        EXPECT_TRUE(written == text + "/>\n");
+        ASSERT_EQ(Timed("copy 100,000 attributes",
+                        [&] { return KEL_XML_CloneNodeSelf(doc, &copy.node); }),
+                  0u);
+        EXPECT_TRUE(vxt::Written(copy) == written);
+        for (const char *dup : {" x0='again'/>", " p:x99997=''/>", " q:x2=''/>"}) {
+            other.node = vxt::kUntouched;
+            EXPECT_EQ(Timed("parse 100,000 attributes + a duplicate",
+                            [&] { return parse((text + dup).c_str(), &other.node); }),
+                      KEL_XML_ERR_SYNTAX)
+                << dup;
+            EXPECT_EQ(other.node, nullptr);
+        }
+        EXPECT_EQ(parse((text + " x1='1' p:x0='' y:x0=''/>").c_str(), &other.node), 0u);
     }
 }
 
 TEST(Hostile, SixtyFourMegabyteNameAndValue) {
     const size_t size = size_t{64} << 20;
-    std::string name(size, 'n'), value(size, 'v');
-    std::string text = "<" + name + ">" + value + "</" + name + ">";
+    const std::string name(size, 'n'), value(size, 'v');
+    const std::string text = "<" + name + ">" + value + "</" + name + ">";
     for (bool pooled : {false, true}) {
-        KEL_XML_NODE *doc = nullptr;
-        ASSERT_EQ(
-            Timed("parse a 64 MB name with a 64 MB value",
-                  [&] { return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc); }),
-            0u);
-        vxt::Tree owner(doc);
-        EXPECT_EQ(std::strlen(doc->name), size);
-        EXPECT_EQ(std::strlen(doc->value), size);
+        vxt::Tree doc;
+        ASSERT_EQ(Timed("parse a 64 MB name with a 64 MB value",
+                        [&] { return vxt::Parser(pooled)(text.c_str(), &doc.node); }),
+                  0u);
+        EXPECT_EQ(std::strlen(doc->name) + std::strlen(doc->value), 2 * size);
         if (pooled) continue;  // the writer does not care where the strings live
-        std::string written =
-            Timed("write a 64 MB name with a 64 MB value", [&] { return Write(doc); });
-        EXPECT_TRUE(written == text + "\n");
+        EXPECT_TRUE(Timed("write a 64 MB name with a 64 MB value",
+                          [&] { return vxt::Written(doc); }) == text + "\n");
     }
-    // The end tag one byte short of the name.
-    KEL_XML_NODE *doc = nullptr;
-    std::string shortEnd = "<" + name + ">v</" + name.substr(1) + ">";
-    EXPECT_EQ(KEL_XML_Parse(shortEnd.c_str(), &doc), KEL_XML_ERR_SYNTAX);
-    // An attribute with a 64 MB name and value, made by the interface.
-    KEL_XML_NODE *node = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "e", nullptr, &node), 0u);
-    vxt::Tree owner(node);
+    vxt::Tree doc;  // the end tag one byte short of the name
+    EXPECT_EQ(KEL_XML_Parse(("<" + name + ">v</" + name.substr(1) + ">").c_str(), &doc.node),
+              KEL_XML_ERR_SYNTAX);
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "e", nullptr, &doc.node), 0u);
     ASSERT_EQ(Timed("AddAttr with a 64 MB name and value",
-                    [&] { return KEL_XML_AddAttr(node, nullptr, name.c_str(), value.c_str()); }),
+                    [&] { return KEL_XML_AddAttr(doc, nullptr, name.c_str(), value.c_str()); }),
               0u);
-    EXPECT_EQ(Write(node).size(), 2 * size + 9);
+    EXPECT_EQ(vxt::Written(doc).size(), 2 * size + 9);
 }
 
 TEST(Hostile, SixteenMegabytesOfAmpersands) {
     const std::string amps(size_t{16} << 20, '&');
     // Written out: every one escaped, in time linear in the value.
-    KEL_XML_NODE *node = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "a", amps.c_str(), &node), 0u);
-    vxt::Tree owner(node);
-    std::string written = Timed("write 16 MB of '&' without ';'", [&] { return Write(node); });
+    vxt::Tree node;
+    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "a", amps.c_str(), &node.node), 0u);
+    std::string written =
+        Timed("write 16 MB of '&' without ';'", [&] { return vxt::Written(node); });
     EXPECT_EQ(written.size(), amps.size() * 5 + 8);
     EXPECT_EQ(written.compare(0, 13, "<a>&amp;&amp;"), 0);
     ASSERT_EQ(KEL_XML_AddAttr(node, nullptr, "v", amps.c_str()), 0u);
     ASSERT_EQ(KEL_XML_SetNode(node, nullptr, nullptr, "x"), 0u);
-    written = Timed("write an attribute of 16 MB of '&'", [&] { return Write(node); });
+    written = Timed("write an attribute of 16 MB of '&'", [&] { return vxt::Written(node); });
     EXPECT_EQ(written.size(), amps.size() * 5 + 14);
     // Read: a bare ampersand is refused, in content and in an attribute value.
     for (const std::string &text : {"<a>" + amps + "</a>", "<a v=\"" + amps + "\"/>"}) {
         for (bool pooled : {false, true}) {
-            KEL_XML_NODE *doc = nullptr;
-            EXPECT_EQ(
-                Timed(
-                    "parse 16 MB of '&'",
-                    [&] { return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc); }),
-                KEL_XML_ERR_SYNTAX);
+            KEL_XML_NODE *doc = vxt::kUntouched;
+            EXPECT_EQ(Timed("parse 16 MB of '&'",
+                            [&] { return vxt::Parser(pooled)(text.c_str(), &doc); }),
+                      KEL_XML_ERR_SYNTAX);
             EXPECT_EQ(doc, nullptr);
         }
     }
 }
 
-// About 2 MB of well-formed elements.
-std::string LargeBody() {
-    std::string body;
+TEST(Hostile, UnterminatedConstructsAtTheEnd) {
+    std::string body;  // about 2 MB of well-formed elements
     for (int i = 0; i < 50000; ++i)
         body += "<rec id=\"" + std::to_string(i) + "\"><v>text &amp; more</v></rec>\n";
-    return body;
-}
-
-TEST(Hostile, UnterminatedConstructsAtTheEnd) {
-    const std::string body = LargeBody();
     for (const vxt::Case &c : vxt::ReadCases("unterminated.txt")) {
-        const std::string text = c[0] + body + c[1];
         for (bool pooled : {false, true}) {
-            KEL_XML_NODE *doc = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{1});
-            uint32_t result = Timed("parse 2 MB ending in an unterminated construct", [&] {
-                return (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc);
-            });
-            EXPECT_EQ(result, KEL_XML_ERR_SYNTAX) << c.where;
+            KEL_XML_NODE *doc = vxt::kUntouched;
+            EXPECT_EQ(
+                Timed("parse 2 MB ending in an unterminated construct",
+                      [&] { return vxt::Parser(pooled)((c[0] + body + c[1]).c_str(), &doc); }),
+                KEL_XML_ERR_SYNTAX)
+                << c.where;
             EXPECT_EQ(doc, nullptr) << c.where;
         }
     }
-    KEL_XML_NODE *doc = nullptr;
-    ASSERT_EQ(KEL_XML_Parse(("<r>" + body + "</r>").c_str(), &doc), 0u);  // the body itself is fine
-    KEL_XML_FreeNode(doc);
+    vxt::Tree doc;  // the body itself is fine
+    EXPECT_EQ(KEL_XML_Parse(("<r>" + body + "</r>").c_str(), &doc.node), 0u);
 }
 
 const char kSample[] =
@@ -283,235 +241,71 @@ const char kSample[] =
     "<p:c xmlns:p=\"u\" a='1' b=\"&lt;&#x41;\"><p:h port=\"80\">a &amp; b</p:h><e/>"
     "<g><i>x<![CDATA[<]]>y</i><f on=\"true\"/></g><w>  </w></p:c><!-- end -->";
 
+// Texts placed so that their NUL is the last byte of a read-only page followed
+// by an inaccessible one: a write, or a read past the NUL, ends the run.
+class Guarded {
+public:
+    Guarded() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+        area_ = static_cast<char *>(
+            mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        EXPECT_EQ(mprotect(area_ + page_, page_, PROT_NONE), 0);
+    }
+    ~Guarded() { munmap(area_, 2 * page_); }
+    const char *Place(const std::string &text) {
+        mprotect(area_, page_, PROT_READ | PROT_WRITE);
+        char *at = area_ + page_ - text.size() - 1;
+        std::memcpy(at, text.c_str(), text.size() + 1);
+        mprotect(area_, page_, PROT_READ);
+        return at;
+    }
+
+private:
+    size_t page_;
+    char *area_;
+};
+
 // A parse of damaged text: a documented code, and a sound tree on success.
-void ParseDamaged(const std::string &text) {
+void ParseDamaged(Guarded &guarded, const std::string &text) {
     for (bool pooled : {false, true}) {
-        KEL_XML_NODE *doc = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{1});
-        uint32_t result = (pooled ? KEL_XML_ParseEx : KEL_XML_Parse)(text.c_str(), &doc);
+        KEL_XML_NODE *doc = vxt::kUntouched;
+        uint32_t result = vxt::Parser(pooled)(guarded.Place(text), &doc);
         if (text.c_str()[0] == '\0') {
             EXPECT_EQ(result, KEL_XML_ERR_INVALID_PARAM);
             continue;
         }
         ASSERT_TRUE(result == 0 || result == KEL_XML_ERR_SYNTAX) << result << " for " << text;
+        vxt::Tree owner(doc);
         if (result != 0) {
             EXPECT_EQ(doc, nullptr);
             continue;
         }
-        vxt::Tree owner(doc);
         EXPECT_EQ(vxt::CheckLinks(doc), "") << text;
-        char *written = nullptr;
-        uint32_t w = KEL_XML_Transform(doc, &written);
-        EXPECT_TRUE(w == 0 || w == KEL_XML_ERR_INVALID_PARAM) << text;
-        KEL_XML_FreeMem(written);
+        std::string written = vxt::Written(doc);  // a nameless node is refused
+        EXPECT_TRUE(written.rfind("error", 0) != 0 ||
+                    written == "error " + std::to_string(KEL_XML_ERR_INVALID_PARAM))
+            << text;
     }
 }
 
 TEST(Hostile, SampleCutAtEveryByte) {
+    Guarded guarded;
     const std::string sample = kSample;
-    for (size_t n = 0; n <= sample.size(); ++n) ParseDamaged(sample.substr(0, n));
-    vxt::Tree whole;
-    EXPECT_EQ(KEL_XML_Parse(kSample, &whole.node), 0u);  // the cuts are of a sound text
+    for (size_t n = 0; n <= sample.size(); ++n) ParseDamaged(guarded, sample.substr(0, n));
+    vxt::Tree whole;  // the cuts are of a sound text
+    EXPECT_EQ(KEL_XML_Parse(guarded.Place(sample), &whole.node), 0u);
 }
 
 TEST(Hostile, SampleWithEveryByteChanged) {
+    Guarded guarded;
     const std::string sample = kSample;
     for (size_t i = 0; i < sample.size(); ++i) {
         for (char replacement : {char(sample[i] ^ 0xff), char(sample[i] ^ 0x01), '<', '>', '&', '"',
                                  '\0', ' ', ':', ';', '/', ']'}) {
             std::string text = sample;
             text[i] = replacement;
-            ParseDamaged(text);
+            ParseDamaged(guarded, text);
         }
     }
 }
 
 }  // namespace
-
-// ---- Misuse -------------------------------------------------------------------
-
-// Nodes cut from a pool, linked as siblings without a parent, have no root; what
-// they release must still be left to the pool, never handed to the heap.
-TEST(Misuse, PooledNodesInAParentlessChain) {
-    KEL_XML_NODE *doc = nullptr, *x = nullptr, *y = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "doc", nullptr, &doc), 0u);
-    vxt::Tree owner(doc);
-    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, "p", "x", "v", &x), 0u);
-    ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, nullptr, "y", "v", &y), 0u);
-    ASSERT_EQ(KEL_XML_AddAttr(y, nullptr, "a", "1"), 0u);
-    ASSERT_EQ(KEL_XML_AddAttr(y, nullptr, "b", "2"), 0u);
-    EXPECT_EQ(KEL_XML_AddNextSiblingNode(x, y), KEL_XML_ERR_INVALID_PARAM);  // linked, rootless
-    EXPECT_EQ(KEL_XML_SetNode(y, "", "renamed", "w"), 0u);
-    EXPECT_EQ(KEL_XML_SetNode(x, "", "", ""), 0u);
-    EXPECT_EQ(KEL_XML_SetAttr(y, nullptr, "a", "3"), KEL_XML_ERR_INVALID_PARAM);  // value set
-    int32_t n = 7;
-    EXPECT_EQ(KEL_XML_SetAttrValueEx(y, nullptr, "b", KEL_XML_VALUE_INT32, &n), 0u);
-    EXPECT_EQ(KEL_XML_SetNodeValueEx(y, KEL_XML_VALUE_INT32, &n), 0u);
-    EXPECT_EQ(KEL_XML_RemoveAttr(y, nullptr, "a"), 0u);
-    EXPECT_STREQ(y->name, "renamed");
-    EXPECT_STREQ(y->value, "7");
-    EXPECT_EQ(x->name, nullptr);
-    KEL_XML_FreeNode(y);
-    KEL_XML_FreeNode(x);
-}
-
-// Every entry point with null or empty arguments, and with an attribute handle
-// where an element or node belongs: a documented code, no crash, and nothing read
-// past the end of the shorter attribute record.
-TEST(Misuse, NullEmptyAndAttributeArguments) {
-    constexpr uint32_t kInvalid = KEL_XML_ERR_INVALID_PARAM;
-    KEL_XML_NODE *node = nullptr, *loose = nullptr, *out = nullptr;
-    ASSERT_EQ(KEL_XML_Parse("<a x='1' y='2'><b/></a>", &node), 0u);  // heap: exact-size records
-    vxt::Tree owner(node);
-    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, "loose", nullptr, &loose), 0u);
-    vxt::Tree looseOwner(loose);
-    auto *attr = reinterpret_cast<KEL_XML_NODE *>(node->firstAttr);
-    const char *s = nullptr;
-    int32_t type = 0, v = 0;
-    uint32_t count = 0;
-    char *text = nullptr;
-    KEL_XML_ATTR *handle = nullptr;
-    const struct {
-        const char *call;
-        uint32_t result, expected;
-    } cases[] = {
-        {"Parse(null)", KEL_XML_Parse(nullptr, &out), kInvalid},
-        {"Parse(, null)", KEL_XML_Parse("<a/>", nullptr), kInvalid},
-        {"ParseEx(\"\")", KEL_XML_ParseEx("", &out), kInvalid},
-        {"ParseFile(null)", KEL_XML_ParseFile(nullptr, &out), kInvalid},
-        {"ParseFileEx(, null)", KEL_XML_ParseFileEx("x", nullptr), kInvalid},
-        {"ParseFile(\"\")", KEL_XML_ParseFile("", &out), KEL_XML_ERR_FILE_OPEN},
-        {"RegFileFunc(null...)", KEL_XML_RegFileFunc(nullptr, nullptr, nullptr, nullptr, nullptr),
-         kInvalid},
-        {"CreateNode(, null)", KEL_XML_CreateNode(0, nullptr, nullptr, nullptr, nullptr), kInvalid},
-        {"CreateNodeEx(type 1)", KEL_XML_CreateNodeEx(nullptr, 1, nullptr, "a", nullptr, &out),
-         kInvalid},
-        {"SetNode(null)", KEL_XML_SetNode(nullptr, "a", "b", "c"), kInvalid},
-        {"AddFirstChildNode(null, null)", KEL_XML_AddFirstChildNode(nullptr, nullptr), kInvalid},
-        {"AppendChildNode(node, node)", KEL_XML_AppendChildNode(node, node), kInvalid},
-        {"AddNextSiblingNode(node, node)", KEL_XML_AddNextSiblingNode(node, node), kInvalid},
-        {"AddPrevSiblingNode(null, node)", KEL_XML_AddPrevSiblingNode(nullptr, node), kInvalid},
-        {"RemoveNode(root)", KEL_XML_RemoveNode(node), kInvalid},
-        {"RemoveNode(null)", KEL_XML_RemoveNode(nullptr), kInvalid},
-        {"CloneNodeSelf(null)", KEL_XML_CloneNodeSelf(nullptr, &out), kInvalid},
-        {"CloneNode(, null)", KEL_XML_CloneNode(node, nullptr), kInvalid},
-        {"GetNodeChildNum(, null)", KEL_XML_GetNodeChildNum(node, nullptr), kInvalid},
-        {"GetNodeChildNum(null)", KEL_XML_GetNodeChildNum(nullptr, &count), kInvalid},
-        {"GetNodeValue(null)", KEL_XML_GetNodeValue(nullptr, &type, &s, &s, &s), kInvalid},
-        {"AddAttr(, \"\")", KEL_XML_AddAttr(node, nullptr, "", "v"), kInvalid},
-        {"AddAttr(null)", KEL_XML_AddAttr(nullptr, nullptr, "a", "v"), kInvalid},
-        {"GetAttr(, null name)", KEL_XML_GetAttr(node, nullptr, nullptr, &s), kInvalid},
-        {"GetAttr(, null out)", KEL_XML_GetAttr(node, nullptr, "x", nullptr), kInvalid},
-        {"SetAttr(null)", KEL_XML_SetAttr(nullptr, nullptr, "x", "v"), kInvalid},
-        {"RemoveAttr(, null)", KEL_XML_RemoveAttr(node, nullptr, nullptr), kInvalid},
-        {"GetFirstAttr(, null)", KEL_XML_GetFirstAttr(node, &s, nullptr, &s), kInvalid},
-        {"GetFirstAttrEx(null)", KEL_XML_GetFirstAttrEx(nullptr, &s, &s, &s, &handle), kInvalid},
-        {"GetNextSiblingAttr(, null)",
-         KEL_XML_GetNextSiblingAttr(node, nullptr, "x", &s, &s, nullptr), kInvalid},
-        {"GetNextSiblingAttrEx(, null)", KEL_XML_GetNextSiblingAttrEx(node, &s, &s, &s, nullptr),
-         kInvalid},
-        {"GetAttrValueEx(, null)", KEL_XML_GetAttrValueEx(node, nullptr, "x", 1, nullptr),
-         kInvalid},
-        {"SetAttrValueEx(type 7)", KEL_XML_SetAttrValueEx(node, nullptr, "x", 7, &v), kInvalid},
-        {"GetNodeValueEx(type -1)", KEL_XML_GetNodeValueEx(node, -1, &v), kInvalid},
-        {"SetNodeValueEx(null)", KEL_XML_SetNodeValueEx(nullptr, 1, &v), kInvalid},
-        {"GetNodeByUrl(, \"\")", KEL_XML_GetNodeByUrl(node, "", &out), kInvalid},
-        {"GetNodeByUrl(, null)", KEL_XML_GetNodeByUrl(node, "a", nullptr), kInvalid},
-        {"Transform(null)", KEL_XML_Transform(nullptr, &text), kInvalid},
-        {"Transform(, null)", KEL_XML_Transform(node, nullptr), kInvalid},
-        {"TransformFile(, null)", KEL_XML_TransformFile(node, nullptr), kInvalid},
-        {"GetVersion(null)", KEL_XML_GetVersion(nullptr, 100), kInvalid},
-        {"RegDebugFunc(null)", KEL_XML_RegDebugFunc(nullptr), KEL_XML_ERR_NOT_FOUND},
-        {"RegMemFunc(null)", KEL_XML_RegMemFunc(nullptr, nullptr), 0},
-        {"AddFirstChildNode(attr, node)", KEL_XML_AddFirstChildNode(attr, loose), kInvalid},
-        {"AppendChildNode(node, attr)", KEL_XML_AppendChildNode(loose, attr), kInvalid},
-        {"AddNextSiblingNode(attr, node)", KEL_XML_AddNextSiblingNode(attr, loose), kInvalid},
-        {"AddPrevSiblingNode(node, attr)", KEL_XML_AddPrevSiblingNode(node->firstChild, attr),
-         kInvalid},
-        {"RemoveNode(attr)", KEL_XML_RemoveNode(attr), kInvalid},
-        {"CloneNodeSelf(attr)", KEL_XML_CloneNodeSelf(attr, &out), kInvalid},
-        {"CloneNode(attr)", KEL_XML_CloneNode(attr, &out), kInvalid},
-        {"GetNodeChildNum(attr)", KEL_XML_GetNodeChildNum(attr, &count), kInvalid},
-        {"AddAttr(attr)", KEL_XML_AddAttr(attr, nullptr, "z", "3"), kInvalid},
-        {"GetAttr(attr)", KEL_XML_GetAttr(attr, nullptr, "x", &s), kInvalid},
-        {"SetAttr(attr)", KEL_XML_SetAttr(attr, nullptr, "x", "3"), kInvalid},
-        {"RemoveAttr(attr)", KEL_XML_RemoveAttr(attr, nullptr, "x"), kInvalid},
-        {"GetFirstAttr(attr)", KEL_XML_GetFirstAttr(attr, &s, &s, &s), kInvalid},
-        {"GetNextSiblingAttr(attr)", KEL_XML_GetNextSiblingAttr(attr, nullptr, "x", &s, &s, &s),
-         kInvalid},
-        {"GetNextSiblingAttrEx(attr)", KEL_XML_GetNextSiblingAttrEx(attr, &s, &s, &s, &handle),
-         kInvalid},
-        {"GetAttrValueEx(attr)", KEL_XML_GetAttrValueEx(attr, nullptr, "x", 1, &v), kInvalid},
-        {"SetAttrValueEx(attr)", KEL_XML_SetAttrValueEx(attr, nullptr, "x", 1, &v), kInvalid},
-        {"GetNodeByUrl(attr, x.b)", KEL_XML_GetNodeByUrl(attr, "x.b", &out), KEL_XML_ERR_NOT_FOUND},
-    };
-    for (const auto &c : cases) EXPECT_EQ(c.result, c.expected) << c.call;
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(text, nullptr);
-    EXPECT_EQ(KEL_XML_Iterator(nullptr), nullptr);
-    EXPECT_EQ(KEL_XML_GetNodeParent(nullptr), nullptr);
-    EXPECT_EQ(KEL_XML_Iterator(attr), nullptr);
-    EXPECT_EQ(KEL_XML_GetNodeFirstChild(attr), nullptr);
-    KEL_XML_FreeNode(attr);  // ignored: attributes go with KEL_XML_RemoveAttr
-    KEL_XML_FreeNode(nullptr);
-    KEL_XML_FreeMem(nullptr);
-    EXPECT_EQ(vxt::CheckLinks(node), "");
-    EXPECT_EQ(vxt::ChildNames(node), "b");
-    EXPECT_EQ(KEL_XML_GetAttr(node, nullptr, "x", &s), 0u);
-    EXPECT_STREQ(s, "1");
-}
-
-// The bounded copies under every refusal of their table: the result, errno and
-// what is written. The library never passes such arguments; a caller's adapter may.
-TEST(Misuse, BoundedCopiesRefuseBadArguments) {
-    char dest[4];
-    auto reset = [&] { std::memcpy(dest, "abc", 4); };
-    struct Case {
-        const char *what;
-        int (*call)(char *dest);
-        int result;
-        const char *after;  // dest afterwards (4 bytes), or null when unchanged
-    };
-    static const char zeros[4] = {0, 0, 0, 0};
-    const Case cases[] = {
-        {"memcpy_s count 0", [](char *d) { return memcpy_s(d, 4, "xy", 0); }, 0, nullptr},
-        {"memcpy_s null destination", [](char *) { return memcpy_s(nullptr, 4, "xy", 2); }, EINVAL,
-         nullptr},
-        {"memcpy_s null source", [](char *d) { return memcpy_s(d, 4, nullptr, 2); }, EINVAL, zeros},
-        {"memcpy_s too small", [](char *d) { return memcpy_s(d, 2, "xyz", 3); }, ERANGE, "\0\0c"},
-        {"memmove_s null source", [](char *d) { return memmove_s(d, 4, nullptr, 2); }, EINVAL,
-         nullptr},
-        {"memmove_s too small", [](char *d) { return memmove_s(d, 2, "xyz", 3); }, ERANGE, nullptr},
-        {"memmove_s overlap", [](char *d) { return memmove_s(d + 1, 3, d, 2); }, 0, "aab"},
-        {"memset_s null", [](char *) { return memset_s(nullptr, 4, 0, 4); }, EINVAL, nullptr},
-        {"memset_s count over size", [](char *d) { return memset_s(d, 2, 0, 4); }, ERANGE, "\0\0c"},
-        {"strncpy_s zero size", [](char *d) { return strncpy_s(d, 0, "x", 1); }, EINVAL, nullptr},
-        {"strncpy_s null source", [](char *d) { return strncpy_s(d, 4, nullptr, 1); }, EINVAL,
-         "\0bc"},
-        {"strncpy_s does not fit", [](char *d) { return strncpy_s(d, 2, "xyz", 3); }, ERANGE,
-         "\0bc"},
-        {"strncpy_s stops at count", [](char *d) { return strncpy_s(d, 4, "xyz", 2); }, 0, "xy\0"},
-    };
-    for (const Case &c : cases) {
-        reset();
-        errno = 0;
-        EXPECT_EQ(c.call(dest), c.result) << c.what;
-        EXPECT_EQ(std::memcmp(dest, c.after ? c.after : "abc", 4), 0) << c.what;
-    }
-}
-
-// Lengths at the 32-bit limit of the output buffer are refused before any
-// allocation, and the text held so far stays as it was.
-TEST(Misuse, OutputBufferRefusesImpossibleSizes) {
-    KEL_XML_STRBUF buffer;
-    XmlStrBufInit(&buffer);
-    ASSERT_EQ(XmlStrBufAppend(&buffer, "abc"), 0u);
-    uint64_t calls = XmlTestAllocCalls();
-    EXPECT_EQ(XmlStrBufReserve(&buffer, UINT32_MAX), KEL_XML_ERR_NO_MEMORY);
-    EXPECT_EQ(XmlStrBufInsert(&buffer, "x", UINT32_MAX - 1, 3), KEL_XML_ERR_NO_MEMORY);
-    EXPECT_EQ(XmlStrBufInsert(&buffer, "x", 1, 4), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(XmlStrBufInsert(nullptr, "x", 1, 0), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(XmlTestAllocCalls(), calls);
-    EXPECT_STREQ(buffer.text, "abc");
-    EXPECT_EQ(buffer.length, 3u);
-    XmlFree(buffer.text);
-}
