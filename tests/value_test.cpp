@@ -1,5 +1,6 @@
 // Typed values: the strict reader, exact-width access and the writer (the table
-// is tests/data/values.txt), and attribute creation by KEL_XML_SetAttrValueEx.
+// is tests/data/values.txt) and refusals; attribute creation by
+// KEL_XML_SetAttrValueEx is in the edit scripts (edit_attr.txt).
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -125,35 +126,6 @@ TEST(Value, BadTypesAndArgumentsAreRefusedInTheirOrder) {
     EXPECT_STREQ(doc->value, "5");
     EXPECT_STREQ(doc->firstAttr->value, "7");
     EXPECT_EQ(doc->firstAttr->nextSibling, nullptr);  // nothing added
-}
-
-TEST(Value, SetAttrValueKeepsPositionOrAppendsWithACachedName) {
-    for (bool pooled : {false, true}) {
-        vxt::Tree doc;
-        ASSERT_EQ(pooled ? KEL_XML_CreateNodeEx(nullptr, 12, nullptr, "r", nullptr, &doc.node)
-                         : KEL_XML_CreateNode(12, nullptr, "r", nullptr, &doc.node),
-                  0u);
-        for (const char *name : {"a", "b", "c"})
-            ASSERT_EQ(KEL_XML_AddAttr(doc, nullptr, name, "x"), 0u);
-        int32_t v = -12;
-        EXPECT_EQ(KEL_XML_SetAttrValueEx(doc, nullptr, "b", I32, &v), 0u);
-        EXPECT_EQ(KEL_XML_SetAttrValueEx(doc, "p", "b", I32, &v), 0u);
-        EXPECT_EQ(KEL_XML_SetAttrValueEx(doc, "", "a", I32, &v), KEL_XML_ERR_DUPLICATE);
-        EXPECT_EQ(KEL_XML_SetAttrValueEx(doc, "", "d", B, &v), 0u);
-        std::string list;
-        for (const KEL_XML_ATTR *a = doc->firstAttr; a; a = a->nextSibling)
-            list += (a->prefix ? std::string(a->prefix) + ":" : "") + a->name + "=" +
-                    vxt::Str(a->value) + " ";
-        EXPECT_EQ(list, "a=x b=-12 c=x p:b=-12 d=true ");
-        EXPECT_EQ(KEL_XML_GetAttrValueEx(doc, "", "a", I32, &v), KEL_XML_ERR_NOT_FOUND);
-        int8_t small = 0;
-        EXPECT_EQ(KEL_XML_GetAttrValueEx(doc, "p", "b", I8, &small), 0u);
-        EXPECT_EQ(small, -12);
-        KEL_XML_ATTR *d = doc->firstAttr->nextSibling->nextSibling->nextSibling->nextSibling;
-        EXPECT_EQ(d->name, AsDoc(doc)->nameCache[3]);  // after a, b, c: the new name is cached
-        EXPECT_EQ(d->nameOwned, 0);
-        EXPECT_EQ(vxt::CheckLinks(doc), "");
-    }
 }
 
 TEST(Value, SetAttrValueOnANodeWithoutRootAllocatesNothing) {
