@@ -1,7 +1,5 @@
 // Parsing from files: real files through the C streams, registered operations with
 // the exact call sequences of tests/data/file_calls.txt, and registration itself.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -43,17 +41,11 @@ int FakeClose(FILE *stream) {
     return 0;
 }
 
-std::string Text(KEL_XML_NODE *doc) {
-    char *text = nullptr;
-    if (doc == nullptr || KEL_XML_Transform(doc, &text) != 0) return "(none)";
-    std::string copy = text;
-    KEL_XML_FreeMem(text);
-    return copy;
-}
+// The written text of a document, or "(none)".
+std::string Text(KEL_XML_NODE *doc) { return doc ? vxt::Written(doc) : "(none)"; }
 
-using ParseFn = uint32_t (*)(const char *, KEL_XML_NODE **);
-const std::pair<ParseFn, ParseFn> kModes[] = {{KEL_XML_ParseFile, KEL_XML_Parse},
-                                              {KEL_XML_ParseFileEx, KEL_XML_ParseEx}};
+const std::pair<vxt::ParseFn, vxt::ParseFn> kModes[] = {{KEL_XML_ParseFile, KEL_XML_Parse},
+                                                        {KEL_XML_ParseFileEx, KEL_XML_ParseEx}};
 
 class File : public testing::Test {
 protected:
@@ -62,16 +54,14 @@ protected:
         std::remove(path_.c_str());
     }
     const char *Write(const std::string &bytes) {
-        FILE *f = std::fopen(path_.c_str(), "wb");
-        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-        std::fclose(f);
+        vxt::WriteFile(path_, bytes);
         return path_.c_str();
     }
     static void UseFake() {
         ASSERT_EQ(KEL_XML_RegFileFunc(FakeOpen, FakeSeek, FakeClose, FakeRead, FakeTell), 0u);
     }
-    std::string path_ = testing::TempDir() + "vx_file_" + std::to_string(getpid()) + "_" +
-                        testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml";
+    std::string path_ =
+        vxt::TempPath(testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
 TEST_F(File, FileBytesParseAsTheSameBytesInMemory) {

@@ -8,14 +8,6 @@
 
 namespace {
 
-std::string Write(KEL_XML_NODE *node) {
-    char *text = nullptr;
-    EXPECT_EQ(KEL_XML_Transform(node, &text), 0u);
-    std::string out = text ? text : "(failed)";
-    KEL_XML_FreeMem(text);
-    return out;
-}
-
 bool SameAttrs(const KEL_XML_ATTR *a, const KEL_XML_ATTR *b) {
     for (; a && b; a = a->nextSibling, b = b->nextSibling)
         if (XmlStrCmp(a->prefix, b->prefix) || XmlStrCmp(a->name, b->name) ||
@@ -42,9 +34,9 @@ void ExpectRoundTrip(const std::string &original) {
     for (auto parse : {KEL_XML_Parse, KEL_XML_ParseEx}) {
         vxt::Tree first, second;
         ASSERT_EQ(parse(original.c_str(), &first.node), 0u) << original;
-        std::string once = Write(first);
+        std::string once = vxt::Written(first);
         ASSERT_EQ(parse(once.c_str(), &second.node), 0u) << once;
-        EXPECT_EQ(Write(second), once);
+        EXPECT_EQ(vxt::Written(second), once);
         EXPECT_EQ(TreeDifference(first, second), "") << original;
         EXPECT_EQ(vxt::CheckLinks(second), "");
     }
