@@ -7,17 +7,25 @@ namespace {
 constexpr size_t kPathBufferSize = 512;  // paths have at most 511 characters
 constexpr size_t kMaxIndexDigits = 9;
 
+// One segment of the path, NUL-terminated in the private copy.
+struct Segment {
+    const char *text;
+    const char *colon;  // its first ':', or null
+    size_t length;
+};
+
 // Cuts segments out of the private path copy in place: "\." is an ordinary full
 // stop, empty segments are skipped.
 struct SegmentReader {
     char *cursor;
 
-    // The next segment, NUL-terminated in place, or null at the end of the path.
-    char *Next() {
+    // The next segment; false at the end of the path.
+    bool Next(Segment *out) {
         while (*cursor == '.') ++cursor;
-        if (*cursor == '\0') return nullptr;
+        if (*cursor == '\0') return false;
         char *segment = cursor;
         char *write = cursor;
+        const char *colon = nullptr;
         for (;;) {
             char c = *cursor;
             if (c == '\\' && cursor[1] == '.') {
@@ -29,35 +37,45 @@ struct SegmentReader {
             } else if (c == '\0') {
                 break;
             } else {
+                if (c == ':' && colon == nullptr) colon = write;
                 *write++ = c;
                 ++cursor;
             }
         }
         *write = '\0';
-        return segment;
+        *out = {segment, colon, static_cast<size_t>(write - segment)};
+        return true;
     }
 };
 
-bool IsIndexSegment(const char *segment) {
-    for (const char *p = segment; *p != '\0'; ++p)
-        if (*p < '0' || *p > '9') return false;
+bool IsIndexSegment(const Segment &segment) {
+    for (size_t i = 0; i < segment.length; ++i)
+        if (segment.text[i] < '0' || segment.text[i] > '9') return false;
     return true;  // segments are never empty
 }
 
+// The segment reads exactly as the node's prefix, a colon and its name.
+bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
+    const char *prefix = node->prefix;
+    const char *text = segment.text;
+    while (*prefix != '\0' && text < segment.colon && *prefix == *text) {
+        ++prefix;
+        ++text;
+    }
+    return *prefix == '\0' && text == segment.colon && XmlStrCmp(text + 1, node->name) == 0;
+}
+
 // "prefix:name" against a node with a prefix, else the plain name; a nameless
-// node matches nothing.
-bool SegmentMatches(const char *segment, const KEL_XML_NODE *node) {
+// node matches nothing. Names are never empty, so a first byte that differs
+// settles most mismatches without a call.
+bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
     if (node->name == nullptr) return false;
-    const char *colon = std::strchr(segment, ':');
-    if (colon == nullptr || node->prefix == nullptr) return XmlStrCmp(segment, node->name) == 0;
-    size_t prefixLength = std::strlen(node->prefix);
-    return static_cast<size_t>(colon - segment) == prefixLength &&
-           std::strncmp(segment, node->prefix, prefixLength) == 0 &&
-           XmlStrCmp(colon + 1, node->name) == 0;
+    if (segment.colon != nullptr && node->prefix != nullptr) return QualifiedMatches(segment, node);
+    return node->name[0] == segment.text[0] && XmlStrCmp(segment.text, node->name) == 0;
 }
 
 // First child of `node` that the segment matches; an attribute has no children.
-KEL_XML_NODE *FindChild(const KEL_XML_NODE *node, const char *segment) {
+KEL_XML_NODE *FindChild(const KEL_XML_NODE *node, const Segment &segment) {
     if (node->type == KEL_XML_NODE_ATTRIBUTE) return nullptr;
     for (KEL_XML_NODE *child = node->firstChild; child != nullptr; child = child->nextSibling)
         if (SegmentMatches(segment, child)) return child;
@@ -65,7 +83,7 @@ KEL_XML_NODE *FindChild(const KEL_XML_NODE *node, const char *segment) {
 }
 
 // The (n-1)-th following sibling of `node` that `name` matches, or null.
-KEL_XML_NODE *NthFollowingMatch(KEL_XML_NODE *node, const char *name, uint32_t n) {
+KEL_XML_NODE *NthFollowingMatch(KEL_XML_NODE *node, const Segment &name, uint32_t n) {
     uint32_t count = 1;
     for (KEL_XML_NODE *s = node->nextSibling; s != nullptr; s = s->nextSibling)
         if (SegmentMatches(name, s) && ++count == n) return s;
@@ -74,14 +92,15 @@ KEL_XML_NODE *NthFollowingMatch(KEL_XML_NODE *node, const char *name, uint32_t n
 
 // Applies one index segment; `lastName` is the name segment it consumes (null
 // when it follows the first segment or another index).
-uint32_t ApplyIndex(const char *segment, const char *lastName, KEL_XML_NODE **current) {
+uint32_t ApplyIndex(const Segment &segment, const Segment *lastName, KEL_XML_NODE **current) {
     if (lastName == nullptr) return KEL_XML_ERR_BAD_URL;
-    if (std::strlen(segment) > kMaxIndexDigits) return KEL_XML_ERR_NOT_FOUND;
+    if (segment.length > kMaxIndexDigits) return KEL_XML_ERR_NOT_FOUND;
     uint32_t n = 0;
-    for (const char *p = segment; *p != '\0'; ++p) n = n * 10 + static_cast<uint32_t>(*p - '0');
+    for (size_t i = 0; i < segment.length; ++i)
+        n = n * 10 + static_cast<uint32_t>(segment.text[i] - '0');
     if (n == 0) return KEL_XML_ERR_BAD_URL;
     if (n == 1) return 0;
-    KEL_XML_NODE *match = NthFollowingMatch(*current, lastName, n);
+    KEL_XML_NODE *match = NthFollowingMatch(*current, *lastName, n);
     if (match == nullptr) return KEL_XML_ERR_NOT_FOUND;
     *current = match;
     return 0;
@@ -99,11 +118,12 @@ XML_EXPORT uint32_t KEL_XML_GetNodeByUrl(KEL_XML_NODE *start, const char *path,
     strncpy_s(copy, sizeof copy, path, length);
 
     SegmentReader reader{copy};
-    const char *segment = reader.Next();
-    if (segment == nullptr || !SegmentMatches(segment, start)) return KEL_XML_ERR_NOT_FOUND;
+    Segment segment;
+    if (!reader.Next(&segment) || !SegmentMatches(segment, start)) return KEL_XML_ERR_NOT_FOUND;
     KEL_XML_NODE *current = start;
-    const char *lastName = nullptr;  // the first segment is never indexed
-    while ((segment = reader.Next()) != nullptr) {
+    Segment name;
+    const Segment *lastName = nullptr;  // the first segment is never indexed
+    while (reader.Next(&segment)) {
         if (IsIndexSegment(segment)) {
             uint32_t result = ApplyIndex(segment, lastName, &current);
             if (result != 0) return result;
@@ -112,7 +132,8 @@ XML_EXPORT uint32_t KEL_XML_GetNodeByUrl(KEL_XML_NODE *start, const char *path,
         }
         current = FindChild(current, segment);
         if (current == nullptr) return KEL_XML_ERR_NOT_FOUND;
-        lastName = segment;
+        name = segment;
+        lastName = &name;
     }
     *found = current;
     return 0;
