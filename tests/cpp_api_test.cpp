@@ -94,7 +94,7 @@ TEST(CppApi, FailuresThrowErrorsWithTheirOwnCodesAndMessages) {
         {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().append_child(""); }},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(CodeOf(cases[i].second), cases[i].first) << "case " << i;
+        EXPECT_EQ(CodeOf(cases[i].second), cases[i].first) << i;
     std::set<std::string> names, messages;  // every code has a name and message of its own
     for (uint32_t code = KEL_XML_ERR_INVALID_PARAM; code <= KEL_XML_ERR_BUFFER_TOO_SMALL; ++code) {
         names.insert(xml::error_name(code));
@@ -108,28 +108,26 @@ TEST(CppApi, FailuresThrowErrorsWithTheirOwnCodesAndMessages) {
     EXPECT_EQ(xml::version(), "KEL XML 2.1.9");
 }
 
+// A value set on a node, an attribute and an attribute handle reads back the same.
 template <class T>
-void ExpectRoundTrip(T value, const char *text) {
+std::string RoundTrip(T value) {
     xml::Document doc = xml::Document::create("v");
     xml::Node root = doc.root();
     root.set(value);
     root.set_attr("a", value);
-    EXPECT_EQ(std::string(root.value()) + "," + std::string(root.attribute("a").value()),
-              text + std::string(",") + text);
-    EXPECT_TRUE(root.get<T>() == value && root.get_attr<T>("a") == value) << text;
     root.attribute("a").set(value);
-    EXPECT_EQ(root.attribute("a").get<T>(), value);
+    bool same = root.get<T>() == value && root.get_attr<T>("a") == value &&
+                root.attribute("a").get<T>() == value;
+    return std::string(root.value()) +
+           (same && root.value() == root.attribute("a").value() ? "" : "!");
 }
 
 TEST(CppApi, TypedValuesRoundTripAtEveryWidth) {
-    ExpectRoundTrip<bool>(true, "true");
-    ExpectRoundTrip<bool>(false, "false");
-    ExpectRoundTrip<int32_t>(INT32_MIN, "-2147483648");
-    ExpectRoundTrip<uint32_t>(UINT32_MAX, "4294967295");
-    ExpectRoundTrip<int16_t>(-32768, "-32768");
-    ExpectRoundTrip<uint16_t>(65535, "65535");
-    ExpectRoundTrip<int8_t>(-5, "-5");
-    ExpectRoundTrip<uint8_t>(255, "255");
+    EXPECT_EQ(RoundTrip(true) + " " + RoundTrip(false) + " " + RoundTrip(INT32_MIN) + " " +
+                  RoundTrip(UINT32_MAX) + " " + RoundTrip(int16_t{-32768}) + " " +
+                  RoundTrip(uint16_t{65535}) + " " + RoundTrip(int8_t{-5}) + " " +
+                  RoundTrip(uint8_t{255}),
+              "true false -2147483648 4294967295 -32768 65535 -5 255");
     static_assert(!xml::is_value_type_v<char> && !xml::is_value_type_v<int64_t>);
 }
 

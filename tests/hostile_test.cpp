@@ -1,12 +1,9 @@
 // Hostile inputs: a million levels of nesting through every operation that walks
-// a tree, a tag with 100,000 attributes, 64 MB names and values, 16 MB of bare
+// a tree (the edits of the deepest node are a script, edit_deep.txt), a tag with 100,000 attributes, 64 MB names and values, 16 MB of bare
 // ampersands, unterminated constructs at the end of large texts, and a sample
 // document cut at every byte and with every byte changed, read from a page that
 // cannot be written and ends at its NUL. Each must end with a documented code and
 // leave nothing behind. Times are printed, never asserted.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -43,39 +40,6 @@ KEL_XML_NODE *Deepest(KEL_XML_NODE *node, int *depth) {
     return node;
 }
 
-// The operations that look the root up from the deepest node, timed one by one.
-void EditDeepest(KEL_XML_NODE *doc, KEL_XML_NODE *bottom, const char *mode) {
-    int32_t number = 42;
-    KEL_XML_NODE *child = nullptr, *sibling = nullptr, *first = nullptr, *copy = nullptr;
-    for (auto [name, node] : {std::pair{"c", &child}, {"s", &sibling}, {"f", &first}})
-        ASSERT_EQ(KEL_XML_CreateNodeEx(doc->pool, 0, nullptr, name, nullptr, node), 0u);
-    const std::string edited = "<q:e p:a=\"2\" n=\"42\">\n<f/>\n<c/>\n</q:e>\n";
-    const std::pair<const char *, std::function<uint32_t()>> operations[] = {
-        {"AddAttr", [&] { return KEL_XML_AddAttr(bottom, "p", "a", "1"); }},
-        {"SetAttr", [&] { return KEL_XML_SetAttr(bottom, "p", "a", "2"); }},
-        {"SetAttrValueEx",
-         [&] { return KEL_XML_SetAttrValueEx(bottom, nullptr, "n", 1, &number); }},
-        {"SetNodeValueEx", [&] { return KEL_XML_SetNodeValueEx(bottom, 1, &number); }},
-        {"SetNode", [&] { return KEL_XML_SetNode(bottom, "q", "e", "v"); }},
-        {"AppendChildNode", [&] { return KEL_XML_AppendChildNode(bottom, child); }},
-        {"AddFirstChildNode", [&] { return KEL_XML_AddFirstChildNode(bottom, first); }},
-        {"AddNextSiblingNode", [&] { return KEL_XML_AddNextSiblingNode(bottom, sibling); }},
-        {"CloneNodeSelf", [&] { return KEL_XML_CloneNodeSelf(bottom, &copy); }},
-        {"FreeNode of the copy", [&] { return KEL_XML_FreeNode(copy), 0u; }},
-        {"CloneNode", [&] { return KEL_XML_CloneNode(bottom, &copy); }},
-        {"Transform of the copy", [&] { return vxt::Written(copy) == edited ? 0u : 1u; }},
-        {"FreeNode of the deep copy", [&] { return KEL_XML_FreeNode(copy), 0u; }},
-        {"Transform", [&] { return vxt::Written(bottom) == edited ? 0u : 1u; }},
-        {"RemoveAttr", [&] { return KEL_XML_RemoveAttr(bottom, "p", "a"); }},
-        {"RemoveNode", [&] { return KEL_XML_RemoveNode(sibling); }},
-        {"FreeNode of a removed node", [&] { return KEL_XML_FreeNode(sibling), 0u; }},
-        {"FreeNode", [&] { return KEL_XML_FreeNode(child), 0u; }},
-    };
-    for (const auto &[name, run] : operations)
-        EXPECT_EQ(Timed(std::string(name) + " on the deepest node (" + mode + ")", run), 0u)
-            << name;
-}
-
 // A heap document is copied whole; an element of a pooled one into its pool.
 void DeepDocument(bool pooled) {
     const char *mode = pooled ? "pooled" : "heap";
@@ -105,7 +69,6 @@ void DeepDocument(bool pooled) {
     EXPECT_EQ(depth, kLevels - pooled);
     EXPECT_EQ(vxt::CheckLinks(copy), "");
     Timed("free a copy of 1,000,000 levels", [&] { return KEL_XML_FreeNode(copy), 0; });
-    EditDeepest(doc, bottom, mode);
     Timed("free 1,000,000 levels",
           [&] { return KEL_XML_FreeNode(std::exchange(doc.node, nullptr)), 0; });
 }
@@ -241,31 +204,8 @@ const char kSample[] =
     "<p:c xmlns:p=\"u\" a='1' b=\"&lt;&#x41;\"><p:h port=\"80\">a &amp; b</p:h><e/>"
     "<g><i>x<![CDATA[<]]>y</i><f on=\"true\"/></g><w>  </w></p:c><!-- end -->";
 
-// Texts placed so that their NUL is the last byte of a read-only page followed
-// by an inaccessible one: a write, or a read past the NUL, ends the run.
-class Guarded {
-public:
-    Guarded() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
-        area_ = static_cast<char *>(
-            mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        EXPECT_EQ(mprotect(area_ + page_, page_, PROT_NONE), 0);
-    }
-    ~Guarded() { munmap(area_, 2 * page_); }
-    const char *Place(const std::string &text) {
-        mprotect(area_, page_, PROT_READ | PROT_WRITE);
-        char *at = area_ + page_ - text.size() - 1;
-        std::memcpy(at, text.c_str(), text.size() + 1);
-        mprotect(area_, page_, PROT_READ);
-        return at;
-    }
-
-private:
-    size_t page_;
-    char *area_;
-};
-
 // A parse of damaged text: a documented code, and a sound tree on success.
-void ParseDamaged(Guarded &guarded, const std::string &text) {
+void ParseDamaged(vxt::GuardedPage &guarded, const std::string &text) {
     for (bool pooled : {false, true}) {
         KEL_XML_NODE *doc = vxt::kUntouched;
         uint32_t result = vxt::Parser(pooled)(guarded.Place(text), &doc);
@@ -281,14 +221,12 @@ void ParseDamaged(Guarded &guarded, const std::string &text) {
         }
         EXPECT_EQ(vxt::CheckLinks(doc), "") << text;
         std::string written = vxt::Written(doc);  // a nameless node is refused
-        EXPECT_TRUE(written.rfind("error", 0) != 0 ||
-                    written == "error " + std::to_string(KEL_XML_ERR_INVALID_PARAM))
-            << text;
+        EXPECT_TRUE(written.rfind("error", 0) != 0 || written == "error 0x1f000701") << text;
     }
 }
 
 TEST(Hostile, SampleCutAtEveryByte) {
-    Guarded guarded;
+    vxt::GuardedPage guarded;
     const std::string sample = kSample;
     for (size_t n = 0; n <= sample.size(); ++n) ParseDamaged(guarded, sample.substr(0, n));
     vxt::Tree whole;  // the cuts are of a sound text
@@ -296,7 +234,7 @@ TEST(Hostile, SampleCutAtEveryByte) {
 }
 
 TEST(Hostile, SampleWithEveryByteChanged) {
-    Guarded guarded;
+    vxt::GuardedPage guarded;
     const std::string sample = kSample;
     for (size_t i = 0; i < sample.size(); ++i) {
         for (char replacement : {char(sample[i] ^ 0xff), char(sample[i] ^ 0x01), '<', '>', '&', '"',

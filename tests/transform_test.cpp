@@ -1,10 +1,10 @@
-// The tree writer and output escaping: layout, subtrees and single attributes, the
-// escaping rules (tests/data/escape.txt), the blocks a text takes, and failures that
-// must leave the tree, the caller's pointer and the file system alone.
+// The tree writer and output escaping: documents, subtrees and single attributes,
+// the escaping rules (tests/data/escape.txt), the blocks a text takes, and failures
+// that must leave the tree, the caller's pointer and the file system alone. The
+// element forms are an edit script (edit_write.txt).
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 
 #include "support/cases.h"
 #include "support/vx_test.h"
@@ -31,16 +31,7 @@ struct Example {
     }
 };
 
-// The text of a node, or "error <code>" with the caller's pointer checked untouched.
-std::string Write(KEL_XML_NODE *node) {
-    char sentinel = 0, *text = &sentinel;
-    uint32_t result = KEL_XML_Transform(node, &text);
-    EXPECT_EQ(result == 0, text != &sentinel);
-    std::string out = result ? "error " + std::to_string(result) : text;
-    if (result == 0) KEL_XML_FreeMem(text);
-    return out;
-}
-const std::string kInvalid = "error " + std::to_string(KEL_XML_ERR_INVALID_PARAM);
+const std::string kInvalid = "error 0x1f000701";
 
 // A value escaped into an empty buffer, or into one with room to spare (the
 // writer's usual case, where escaping writes into the block in place).
@@ -60,11 +51,6 @@ std::vector<const void *> Links(const KEL_XML_NODE *n) {
     return {n->parent, n->nextSibling, n->prevSibling};
 }
 
-std::string FileContents(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(Transform, WritesDocumentSubtreeAndLoneAttribute) {
     Example ex;
     const std::pair<KEL_XML_NODE *, std::string> cases[] = {
@@ -77,29 +63,10 @@ TEST(Transform, WritesDocumentSubtreeAndLoneAttribute) {
     };
     for (const auto &[start, text] : cases) {
         auto before = Links(start);
-        EXPECT_EQ(Write(start), text);
+        EXPECT_EQ(vxt::Written(start), text);
         EXPECT_EQ(Links(start), before);
     }
     EXPECT_EQ(vxt::CheckLinks(ex.doc), "");
-}
-
-TEST(Transform, ElementForms) {
-    static char emptyString[] = "";  // what the parser keeps for an empty CDATA section
-    vxt::Tree a(Add(nullptr, nullptr, "a", nullptr));
-    EXPECT_EQ(Write(a), "<a/>\n");
-    ASSERT_EQ(KEL_XML_SetNode(a, "p", nullptr, nullptr), 0u);
-    EXPECT_EQ(Write(a), "<p:a/>\n");
-    a->value = emptyString;  // not owned, so never released
-    EXPECT_EQ(Write(a), "<p:a></p:a>\n");
-    a->value = nullptr;
-    ASSERT_EQ(KEL_XML_AddAttr(a, nullptr, "x", nullptr), 0u);
-    ASSERT_EQ(KEL_XML_AddAttr(a, "q", "y", "1"), 0u);
-    EXPECT_EQ(Write(a), "<p:a x=\"\" q:y=\"1\"/>\n");
-    EXPECT_EQ(Write(AsNode(a->firstAttr)), "x=\"\"");
-    // Names are written as stored; a value next to children is not written.
-    ASSERT_EQ(KEL_XML_SetNode(a, "", "a&b", "lost"), 0u);
-    Add(Add(a, nullptr, "b", nullptr), nullptr, "c", "v");
-    EXPECT_EQ(Write(a), "<a&b x=\"\" q:y=\"1\">\n<b>\n<c>v</c>\n</b>\n</a&b>\n");
 }
 
 TEST(Transform, EscapingFollowsTheTable) {
@@ -109,7 +76,7 @@ TEST(Transform, EscapingFollowsTheTable) {
         EXPECT_EQ(Escaped(c[0].c_str(), 1000), c[1]);
         vxt::Tree e(Add(nullptr, nullptr, "e", c[0].c_str()));
         ASSERT_EQ(KEL_XML_AddAttr(e, nullptr, "a", c[0].c_str()), 0u);
-        EXPECT_EQ(Write(e), "<e a=\"" + c[1] + "\">" + c[1] + "</e>\n");
+        EXPECT_EQ(vxt::Written(e), "<e a=\"" + c[1] + "\">" + c[1] + "</e>\n");
     }
     for (size_t at = 4090; at < 4100; ++at) {  // references across a 4 KB boundary
         std::string value = std::string(at, 'a') + "&amp;&#x41;&lt;&x;" + std::string(at, '<');
@@ -126,9 +93,9 @@ TEST(Transform, EscapingFollowsTheTable) {
 // truncated, and the tree stays linked as it was. Then files that can be written.
 TEST(Transform, NamelessNodesChangeNothingAndFilesAreWrittenWhole) {
     Example ex;
-    const std::string fresh = testing::TempDir() + "vx_transform_fresh_" + std::to_string(getpid());
-    const std::string kept = testing::TempDir() + "vx_transform_kept_" + std::to_string(getpid());
-    std::ofstream(kept) << std::string(5000, 'x');
+    const std::string fresh = vxt::TempPath("transform_fresh"),
+                      kept = vxt::TempPath("transform_kept");
+    vxt::WriteFile(kept, std::string(5000, 'x'));
     const std::pair<char **, KEL_XML_NODE *> cases[] = {
         // the name to take away, the node to write
         {&ex.doc->name, ex.doc},
@@ -140,19 +107,19 @@ TEST(Transform, NamelessNodesChangeNothingAndFilesAreWrittenWhole) {
     for (const auto &[slot, start] : cases) {
         char *name = std::exchange(*slot, nullptr);
         auto before = Links(start);
-        EXPECT_EQ(Write(start), kInvalid);
+        EXPECT_EQ(vxt::Written(start), kInvalid);
         EXPECT_EQ(KEL_XML_TransformFile(start, fresh.c_str()), KEL_XML_ERR_INVALID_PARAM);
         EXPECT_EQ(KEL_XML_TransformFile(start, kept.c_str()), KEL_XML_ERR_INVALID_PARAM);
         EXPECT_EQ(Links(start), before);
         *slot = name;
     }
-    EXPECT_EQ(Write(nullptr), kInvalid);
+    EXPECT_EQ(vxt::Written(nullptr), kInvalid);
     EXPECT_EQ(KEL_XML_TransformFile(nullptr, fresh.c_str()), KEL_XML_ERR_INVALID_PARAM);
     EXPECT_EQ(access(fresh.c_str(), F_OK), -1);
-    EXPECT_EQ(FileContents(kept), std::string(5000, 'x'));
+    EXPECT_EQ(vxt::ReadFile(kept), std::string(5000, 'x'));
     EXPECT_EQ(vxt::CheckLinks(ex.doc), "");
     ASSERT_EQ(KEL_XML_TransformFile(ex.doc, kept.c_str()), 0u);  // truncated by the write
-    EXPECT_EQ(FileContents(kept), ex.text);
+    EXPECT_EQ(vxt::ReadFile(kept), ex.text);
     std::remove(kept.c_str());
     EXPECT_EQ(KEL_XML_TransformFile(ex.doc, testing::TempDir().c_str()), KEL_XML_ERR_FILE_OPEN);
     if (access("/dev/full", W_OK) == 0) {
@@ -178,7 +145,7 @@ TEST(Transform, DoublingBlocksForTheTextAndAScratchBlockPerAmpersandValue) {
             ASSERT_EQ(KEL_XML_SetAttr(row, nullptr, "at", "&&"), 0u);
         }
         uint64_t before = XmlTestAllocCalls();
-        size_t size = Write(doc).size();
+        size_t size = vxt::Written(doc).size();
         ASSERT_GT(size, 16384u);
         ASSERT_LT(size, 32768u);  // blocks of 1, 2, 4, 8, 16 and 32 KiB
         EXPECT_EQ(XmlTestAllocCalls() - before, 6u + ampersands);

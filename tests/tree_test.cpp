@@ -53,7 +53,8 @@ uint32_t Code(const std::string &name) {
     static const std::map<std::string, uint32_t> codes = {{"ok", 0},
                                                           {"invalid", KEL_XML_ERR_INVALID_PARAM},
                                                           {"notfound", KEL_XML_ERR_NOT_FOUND},
-                                                          {"duplicate", KEL_XML_ERR_DUPLICATE}};
+                                                          {"duplicate", KEL_XML_ERR_DUPLICATE},
+                                                          {"badurl", KEL_XML_ERR_BAD_URL}};
     return codes.at(name);
 }
 
@@ -70,7 +71,11 @@ const std::map<std::string, Move> kMoves = {
     {"prev", KEL_XML_GetNodePrevSibling},
     {"parent", KEL_XML_GetNodeParent},
     {"iter", KEL_XML_Iterator},
-    {"root", [](KEL_XML_NODE *n) { return n ? XmlFindRoot(n) : nullptr; }}};
+    {"root", [](KEL_XML_NODE *n) { return n ? XmlFindRoot(n) : nullptr; }},
+    {"bottom", [](KEL_XML_NODE *n) {
+         while (n->firstChild) n = n->firstChild;
+         return n;
+     }}};
 
 // Runs one script: named nodes live until the next "scenario" line, then every
 // top node still held is freed (pooled documents last).
@@ -137,8 +142,10 @@ private:
 void Script::Run(const vxt::Case &c) {
     const std::string &op = c[0];
     const char *p = "-", *n = "-", *v = "-";  // "-": not written
-    KEL_XML_NODE *a =
-        op == "new" || op == "newin" || op == "mark" || op == "blocks" ? nullptr : Node(c[1]);
+    KEL_XML_NODE *a = op == "new" || op == "newin" || op == "mark" || op == "blocks" ||
+                              op == "parse" || op == "deep"
+                          ? nullptr
+                          : Node(c[1]);
     if (op == "new") {  // id type prefix name value code
         Made(c[1], c[6], [&](KEL_XML_NODE **out) {
             return KEL_XML_CreateNode(N(c[2]), S(c[3]), S(c[4]), S(c[5]), out);
@@ -190,12 +197,33 @@ void Script::Run(const vxt::Case &c) {
     } else if (op == "setattrval") {  // a prefix name type number code
         int64_t number = std::stoll(c[5]);
         Expect(KEL_XML_SetAttrValueEx(a, S(c[2]), S(c[3]), N(c[4]), &number), c[6]);
-    } else if (op == "getattrval") {  // a prefix name type number code: only its width written
-        static constexpr int kWidth[] = {4, 4, 4, 2, 2, 1, 1};
-        int64_t read = 0, expected = 0, number = c[6] == "ok" ? std::stoll(c[5]) : 0;
-        Expect(KEL_XML_GetAttrValueEx(a, S(c[2]), S(c[3]), N(c[4]), &read), c[6]);
-        std::memcpy(&expected, &number, kWidth[N(c[4])]);
+    } else if (op == "getval" || op == "getattrval") {  // a [prefix name] type number code
+        const int at = op == "getval" ? 2 : 4;  // where the type is; only its width is written
+        int64_t read = 0, expected = 0, number = c[at + 2] == "ok" ? std::stoll(c[at + 1]) : 0;
+        Expect(op == "getval" ? KEL_XML_GetNodeValueEx(a, N(c[2]), &read)
+                              : KEL_XML_GetAttrValueEx(a, S(c[2]), S(c[3]), N(c[4]), &read),
+               c[at + 2]);
+        if (c[at + 2] == "ok") std::memcpy(&expected, &number, "\4\4\4\2\2\1\1"[N(c[at])]);
         EXPECT_EQ(read, expected) << at_;
+    } else if (op == "parse" || op == "deep") {  // id heap|pool text|levels code
+        std::string open, close;                 // deep: LEVELS nested <d> around x
+        for (int i = op == "deep" ? N(c[3]) : 0; i > 0; --i) open += "<d>", close += "</d>";
+        const std::string text = op == "deep" ? open + "x" + close : c[3];
+        Made(c[1], c[4],
+             [&](KEL_XML_NODE **out) { return vxt::Parser(c[2] == "pool")(text.c_str(), out); });
+    } else if (op == "write") {  // a text: the writer's text, or "error <code>"
+        EXPECT_EQ(vxt::Written(a), c[2]) << at_;
+    } else if (op == "url") {  // a path id code: the node found is ID (named when new)
+        KEL_XML_NODE *found = vxt::kUntouched;
+        uint32_t result = KEL_XML_GetNodeByUrl(a, S(c[2]), c[3] == "~" ? nullptr : &found);
+        Expect(result, c[4]);
+        if (result != 0) {
+            EXPECT_EQ(found, vxt::kUntouched) << at_;
+        } else if (nodes_.count(c[3])) {
+            EXPECT_EQ(found, Node(c[3])) << at_;
+        } else {
+            nodes_[c[3]] = {found, false};
+        }
     } else if (op == "attrnode") {  // element index id: names an attribute record
         KEL_XML_ATTR *attr = a->firstAttr;
         for (int i = N(c[2]); i > 0 && attr; --i) attr = attr->nextSibling;
@@ -250,6 +278,8 @@ TEST(Tree, EditScript) { Script("edit_tree.txt"); }
 TEST(Attr, EditScript) { Script("edit_attr.txt"); }
 TEST(Nav, EditScript) { Script("edit_nav.txt"); }
 TEST(Storage, EditScript) { Script("edit_storage.txt"); }
+TEST(Transform, EditScript) { Script("edit_write.txt"); }
+TEST(Hostile, EditsOfTheDeepestOfAMillionLevels) { Script("edit_deep.txt"); }
 
 // An empty string is never stored; one the parser stores as a name is never cached
 // (in a slot it would read as an empty slot).

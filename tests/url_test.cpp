@@ -1,10 +1,6 @@
 // Path lookup: segments, escapes, index rules and their order (the table is
 // tests/data/paths.txt), length limits, and a caller's path that is never written.
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstring>
-
+// What the first segment matches is in the edit scripts (edit_nav.txt).
 #include "support/cases.h"
 #include "support/vx_test.h"
 
@@ -54,37 +50,9 @@ TEST_F(Url, PathsFindTheirNodesOrFailWithTheRightCode) {
     }
 }
 
-TEST_F(Url, FirstSegmentNamesTheStartNodeWhateverItReads) {
-    KEL_XML_NODE *found = nullptr, digits{}, prefixed{}, nameless{};
-    digits.name = const_cast<char *>("42");
-    prefixed.prefix = const_cast<char *>("p");
-    prefixed.name = const_cast<char *>("n");
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(&digits, "42", &found), 0u);
-    EXPECT_EQ(found, &digits);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(&digits, "42.1", &found), KEL_XML_ERR_BAD_URL);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(&prefixed, "p:n", &found), 0u);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(&prefixed, "n", &found), 0u);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(&prefixed, "q:n", &found), KEL_XML_ERR_NOT_FOUND);
-    for (const char *path : {"r", "a", ".", "1"})
-        EXPECT_EQ(KEL_XML_GetNodeByUrl(&nameless, path, &found), KEL_XML_ERR_NOT_FOUND);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(nullptr, "r", &found), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(root, nullptr, &found), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(KEL_XML_GetNodeByUrl(root, "r", nullptr), KEL_XML_ERR_INVALID_PARAM);
-}
-
 TEST_F(Url, PathOnAReadOnlyPageIsNeitherWrittenNorReadPastItsEnd) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    auto *area = static_cast<char *>(
-        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(area, MAP_FAILED);
-    const char text[] = "..r.x\\.y..";
-    char *path = area + page - sizeof text;
-    std::memcpy(path, text, sizeof text);
-    ASSERT_EQ(mprotect(area, page, PROT_READ), 0);
-    ASSERT_EQ(mprotect(area + page, page, PROT_NONE), 0);
-    EXPECT_EQ(Find(path), "x.y");
-    EXPECT_STREQ(path, text);
-    munmap(area, 2 * page);
+    vxt::GuardedPage guarded;
+    EXPECT_EQ(Find(guarded.Place("..r.x\\.y..")), "x.y");
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // shared helpers.
 #include "support/vx_test.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -32,7 +34,9 @@ std::string Written(KEL_XML_NODE *node) {
     char sentinel = 0, *text = &sentinel;
     uint32_t result = KEL_XML_Transform(node, &text);
     EXPECT_EQ(result == 0, text != &sentinel) << "output set on failure, or not on success";
-    if (result != 0) return "error " + std::to_string(result);
+    char code[24];
+    std::snprintf(code, sizeof code, "error 0x%x", result);
+    if (result != 0) return code;
     std::string out = text;
     KEL_XML_FreeMem(text);
     return out;
@@ -69,6 +73,22 @@ std::string ChildNames(const KEL_XML_NODE *node) {
         names += Str(child->name);
     }
     return names;
+}
+
+GuardedPage::GuardedPage() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+    area_ = static_cast<char *>(
+        mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    EXPECT_EQ(mprotect(area_ + page_, page_, PROT_NONE), 0);
+}
+
+GuardedPage::~GuardedPage() { munmap(area_, 2 * page_); }
+
+const char *GuardedPage::Place(const std::string &text) {
+    mprotect(area_, page_, PROT_READ | PROT_WRITE);
+    char *at = area_ + page_ - text.size() - 1;
+    std::memcpy(at, text.c_str(), text.size() + 1);
+    mprotect(area_, page_, PROT_READ);
+    return at;
 }
 
 std::string TempPath(const std::string &what) {

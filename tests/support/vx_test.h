@@ -40,7 +40,7 @@ int ForEachAllocFailure(const std::function<uint32_t()> &operation,
                         const std::function<void(uint32_t result, uint64_t nth)> &check,
                         bool sticky = false);
 
-// The writer's text of a node, or "error <code>" (the caller's pointer is then
+// The writer's text of a node, or "error 0x<code>" (the caller's pointer is then
 // checked untouched).
 std::string Written(KEL_XML_NODE *node);
 
@@ -53,6 +53,19 @@ std::string ChildNames(const KEL_XML_NODE *node);
 
 // A string, or "(null)".
 inline std::string Str(const char *s) { return s ? std::string(s) : std::string("(null)"); }
+
+// Places texts so that their NUL is the last byte of a read-only page followed by
+// an inaccessible one: a write into the text, or a read past its NUL, ends the run.
+class GuardedPage {
+public:
+    GuardedPage();
+    ~GuardedPage();
+    const char *Place(const std::string &text);
+
+private:
+    size_t page_;
+    char *area_;
+};
 
 // A path in the temporary folder that is this process's own (runs may share it).
 std::string TempPath(const std::string &what);
