@@ -208,6 +208,14 @@ XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) {
     return end;
 }
 
+// Position of the first ':' in name[0..length), or length; names are short, so a
+// loop beats a call.
+XML_HOT_INLINE size_t FirstColon(const char *name, size_t length) {
+    size_t at = 0;
+    while (at < length && name[at] != ':') ++at;
+    return at;
+}
+
 // XmlSplitStoredName: an element's stored name split at its first ":" among
 // `length` bytes when it closes; the prefix is a decoded copy (`plain`: known to
 // hold nothing to decode). `exact`: the stored name is `length` bytes long.
@@ -216,13 +224,13 @@ XML_HOT_INLINE uint32_t SplitStored(Reader<kPooled> &r, KEL_XML_NODE *element, s
                                     bool mayHoldColon, bool plain, bool exact) {
     if (!mayHoldColon) return 0;
     char *name = element->name;
-    const auto *colon = static_cast<const char *>(std::memchr(name, ':', length));
-    if (colon == nullptr) return 0;
-    size_t at = static_cast<size_t>(colon - name);
+    size_t at = FirstColon(name, length);
+    if (at == length) return 0;
     if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
     uint32_t result = Store(r, name, at, plain, &element->prefix, false);
     if (result != 0) return result;
-    std::memmove(name, colon + 1, exact ? length - at : std::strlen(colon + 1) + 1);
+    size_t rest = exact ? length - at : std::strlen(name + at + 1) + 1;  // with the NUL
+    for (size_t i = 0; i < rest; ++i) name[i] = name[at + 1 + i];        // short: no call
     return 0;
 }
 
@@ -231,11 +239,9 @@ template <bool kPooled>
 XML_HOT_INLINE uint32_t StoreAttrName(Reader<kPooled> &r, const char *name, size_t length,
                                       uint32_t flags, char **prefixOut, char **nameOut) {
     bool plain = (flags & kXmlWordDecode) == 0;
-    const char *colon = (flags & kXmlWordColon) == 0
-                            ? nullptr
-                            : static_cast<const char *>(std::memchr(name, ':', length));
-    if (colon == nullptr) return Store(r, name, length, plain, nameOut);
-    size_t at = static_cast<size_t>(colon - name);
+    size_t at = (flags & kXmlWordColon) == 0 ? length : FirstColon(name, length);
+    if (at == length) return Store(r, name, length, plain, nameOut);
+    const char *colon = name + at;
     if (at == 0 || at == length - 1) return KEL_XML_ERR_SYNTAX;
     uint32_t result = Store(r, name, at, plain, prefixOut);
     if (result != 0) return result;
