@@ -1,7 +1,8 @@
-// Every exported operation that allocates, run with its 1st, 2nd, ... allocation
-// failing until it runs through: each failure must give the documented code,
-// leave the out-parameters and the tree as promised, and free everything it made
-// (the runner checks live blocks after each test).
+// Parsing and writing run with their 1st, 2nd, ... allocation failing until they
+// run through: each failure must give the documented code, leave the outputs, the
+// tree and the files as promised, and free everything it made (the runner checks
+// live blocks after each test). Every allocating edit does the same in the edit
+// script edit_nomemory.txt.
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,14 +30,6 @@ void Inject(const std::string &name, const std::function<uint32_t()> &operation,
             const std::function<void(uint32_t, uint64_t)> &check, bool sticky = false) {
     EXPECT_GT(vxt::ForEachAllocFailure(operation, check, sticky), 0)
         << name << " allocated nothing";
-}
-
-// Uses up a pool's free room, so that the next request needs a new block.
-void FillPool(KEL_XML_POOL *pool) {
-    for (KEL_XML_POOL_BLOCK *block = pool; block; block = block->next)
-        if ((block->remaining & ~7) > 0) {
-            ASSERT_NE(XmlPoolAlloc(pool, block->remaining & ~7), nullptr);
-        }
 }
 
 KEL_XML_NODE *Child(KEL_XML_NODE *node, const char *path) {
@@ -96,135 +89,6 @@ TEST(AllocFailure, ParseFailsWholeAndClosesItsFile) {
     }
     KEL_XML_RegFileFunc(std::fopen, std::fseek, std::fclose, std::fread, std::ftell);
     std::remove(path.c_str());
-}
-
-// A refused creation leaves the output alone; a pool that must grow for an
-// element cut from it keeps the document as it was.
-TEST(AllocFailure, CreateNode) {
-    const std::string big(10000, 'v');  // larger than a pool block
-    vxt::Tree doc(ParseSample(true));
-    const std::string before = vxt::Written(doc);
-    KEL_XML_NODE *node = vxt::kUntouched;
-    auto check = [&](uint32_t result, uint64_t) {
-        EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY);
-        EXPECT_EQ(node, vxt::kUntouched);
-    };
-    for (int32_t type : {KEL_XML_NODE_ELEMENT, KEL_XML_NODE_DOCUMENT}) {
-        Inject(
-            "KEL_XML_CreateNode",
-            [&] {
-                return KEL_XML_CreateNode(type, "p", "name", "value", &(node = vxt::kUntouched));
-            },
-            check);
-        KEL_XML_FreeNode(node);
-        Inject(
-            "KEL_XML_CreateNodeEx",
-            [&] {
-                return KEL_XML_CreateNodeEx(nullptr, type, "p", "name", big.c_str(),
-                                            &(node = vxt::kUntouched));
-            },
-            check);
-        EXPECT_EQ(node->type, type);
-        EXPECT_EQ(node->pool != nullptr, type == KEL_XML_NODE_DOCUMENT);
-        KEL_XML_FreeNode(node);
-    }
-    Inject(
-        "KEL_XML_CreateNodeEx (pool)",
-        [&] {
-            return KEL_XML_CreateNodeEx(doc->pool, 0, "p", big.c_str(), big.c_str(),
-                                        &(node = vxt::kUntouched));
-        },
-        check);
-    EXPECT_EQ(node->pool, doc->pool);
-    EXPECT_EQ(KEL_XML_AppendChildNode(doc, node), 0u);
-    EXPECT_EQ(vxt::Written(doc).substr(0, before.size() - 9), before.substr(0, before.size() - 9));
-}
-
-TEST(AllocFailure, CloneLeavesSourceAndOutputAlone) {
-    for (bool pooled : {false, true}) {
-        vxt::Tree doc(ParseSample(pooled));
-        KEL_XML_SetNode(Child(doc, "cfg.group.item"), nullptr, nullptr,
-                        std::string(9000, 'x').c_str());
-        const std::string before = vxt::Written(doc);
-        for (KEL_XML_NODE *source : {doc.node, Child(doc, "cfg.group"), Child(doc, "cfg.host")}) {
-            for (auto clone : {KEL_XML_CloneNode, KEL_XML_CloneNodeSelf}) {
-                KEL_XML_NODE *copy = vxt::kUntouched;
-                if (pooled) FillPool(doc->pool);  // so that the copy needs a new block
-                Inject(
-                    "clone", [&] { return clone(source, &(copy = vxt::kUntouched)); },
-                    [&](uint32_t result, uint64_t nth) {
-                        EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY) << nth;
-                        EXPECT_EQ(copy, vxt::kUntouched) << nth;
-                        EXPECT_EQ(vxt::Written(doc), before) << nth;
-                    });
-                vxt::Tree owned(copy);
-                if (clone == KEL_XML_CloneNode) {
-                    EXPECT_EQ(vxt::Written(copy), vxt::Written(source));
-                }
-            }
-        }
-    }
-}
-
-// An attribute's value (or "(absent)") and the element's attribute count.
-std::string AttrState(KEL_XML_NODE *node, const char *prefix, const char *name) {
-    const char *value = nullptr;
-    bool found = KEL_XML_GetAttr(node, prefix, name, &value) == 0;
-    int count = 0;
-    for (KEL_XML_ATTR *a = node->firstAttr; a; a = a->nextSibling) ++count;
-    return (found ? vxt::Str(value) : "(absent)") + "/" + std::to_string(count);
-}
-
-// A failing setter leaves the element as it was, except that a typed setter has
-// already dropped the old value and SetNode has already removed what it removes.
-TEST(AllocFailure, SettersLeaveTheElementAsPromised) {
-    const std::string big(9000, 'a'), min = "-2147483648";
-    int32_t number = -2147483647 - 1;
-    uint16_t all = 0xffff;
-    for (bool pooled : {false, true}) {
-        vxt::Tree doc(ParseSample(pooled));
-        KEL_XML_NODE *host = Child(doc, "cfg.host"), *flag = Child(doc, "cfg.group.flag"),
-                     *item = Child(doc, "cfg.group.item");
-        auto hostNode = [&] {
-            return vxt::Str(host->prefix) + "/" + vxt::Str(host->name) + "/" +
-                   vxt::Str(host->value);
-        };
-        const struct {
-            const char *name;
-            std::function<uint32_t()> run;
-            std::function<std::string()> state;
-            std::string failed, done;
-        } cases[] = {
-            {"KEL_XML_AddAttr", [&] { return KEL_XML_AddAttr(host, "q", "extra", big.c_str()); },
-             [&] { return AttrState(host, "q", "extra"); }, "(absent)/2", big + "/3"},
-            {"KEL_XML_SetAttr",
-             [&] { return KEL_XML_SetAttr(host, nullptr, "label", big.c_str()); },
-             [&] { return AttrState(host, nullptr, "label"); }, "it's/3", big + "/3"},
-            {"KEL_XML_SetAttrValueEx (set)",
-             [&] { return KEL_XML_SetAttrValueEx(flag, nullptr, "on", 1, &number); },
-             [&] { return AttrState(flag, nullptr, "on"); }, "(null)/1", min + "/1"},
-            {"KEL_XML_SetAttrValueEx (new)",
-             [&] { return KEL_XML_SetAttrValueEx(flag, "q", "n", 1, &number); },
-             [&] { return AttrState(flag, "q", "n"); }, "(absent)/1", min + "/2"},
-            {"KEL_XML_SetNodeValueEx",
-             [&] { return KEL_XML_SetNodeValueEx(item, KEL_XML_VALUE_UINT16, &all); },
-             [&] { return vxt::Str(item->value); }, "(null)", "65535"},
-            {"KEL_XML_SetNode", [&] { return KEL_XML_SetNode(host, "", big.c_str(), "v2"); },
-             hostNode, "(null)/host/a < b & c", "(null)/" + big + "/v2"},
-        };
-        for (const auto &c : cases) {
-            if (pooled) FillPool(doc->pool);  // so that the setter needs a new block
-            Inject(c.name, c.run, [&](uint32_t result, uint64_t nth) {
-                EXPECT_EQ(result, KEL_XML_ERR_NO_MEMORY) << c.name << " " << nth;
-                EXPECT_EQ(c.state(), c.failed) << c.name << " " << nth;
-                EXPECT_EQ(vxt::CheckLinks(doc), "");
-            });
-            EXPECT_EQ(c.state(), c.done) << c.name;
-        }
-        int32_t back = 0;  // the INT32 minimum reads back whole
-        EXPECT_EQ(KEL_XML_GetAttrValueEx(flag, "q", "n", KEL_XML_VALUE_INT32, &back), 0u);
-        EXPECT_EQ(back, number);
-    }
 }
 
 // One failing allocation: the output buffer retries with the exact size, so a

@@ -1,6 +1,7 @@
 // Building, editing, walking and storing trees, driven by the edit scripts under
 // tests/data/edit_*.txt (edit_tree.txt lists the commands), and the few checks a
 // script cannot express.
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
@@ -82,8 +83,11 @@ const std::map<std::string, Move> kMoves = {
 class Script {
 public:
     explicit Script(const std::string &file) {
-        for (const vxt::Case &c : vxt::ReadCases(file)) {
+        for (vxt::Case c : vxt::ReadCases(file)) {
             at_ = c.where;
+            for (std::string &f : c.fields)  // "*N<c>": N times the character c
+                if (f.size() > 2 && f[0] == '*' && std::isdigit(f[1]))
+                    f = std::string(std::stoul(f.substr(1)), f.back());
             if (c[0] == "scenario")
                 Clear();
             else
@@ -104,7 +108,10 @@ private:
         if (!nodes_.count(id)) ADD_FAILURE() << at_ << ": no node " << id;
         return nodes_.count(id) ? nodes_[id].first : nullptr;
     }
-    void Expect(uint32_t result, const std::string &code) { EXPECT_EQ(result, Code(code)) << at_; }
+    // While a "nomemory" command runs, a call whose allocation failed must say so.
+    void Expect(uint32_t result, const std::string &code) {
+        EXPECT_EQ(result, XmlTestFailureHit() ? KEL_XML_ERR_NO_MEMORY : Code(code)) << at_;
+    }
     // A made node gets the id; a refused one leaves the output alone.
     void Made(const std::string &id, const std::string &code,
               const std::function<uint32_t(KEL_XML_NODE **)> &make) {
@@ -224,6 +231,22 @@ void Script::Run(const vxt::Case &c) {
         } else {
             nodes_[c[3]] = {found, false};
         }
+    } else if (op == "nomemory") {  // root shape command...: see edit_tree.txt
+        const vxt::Case inner{c.where, {c.fields.begin() + 3, c.fields.end()}};
+        const std::string before = a ? Shape(a) : "";
+        int failures = vxt::ForEachAllocFailure([&] { return Run(inner), 0u; },
+                                                [&](uint32_t, uint64_t nth) {
+                                                    if (!a) return;
+                                                    EXPECT_EQ(Shape(a), c[2] == "=" ? before : c[2])
+                                                        << at_ << " allocation " << nth;
+                                                    EXPECT_EQ(vxt::CheckLinks(a), "") << at_;
+                                                });
+        EXPECT_GT(failures, 0) << at_ << ": nothing allocated";
+    } else if (op == "fillpool") {  // a: its pool's free room used up
+        for (KEL_XML_POOL_BLOCK *block = a->pool; block; block = block->next)
+            if ((block->remaining & ~7) > 0) XmlPoolAlloc(a->pool, block->remaining & ~7);
+    } else if (op == "same") {  // a b: equal shapes
+        EXPECT_EQ(Shape(a), Shape(Node(c[2]))) << at_;
     } else if (op == "attrnode") {  // element index id: names an attribute record
         KEL_XML_ATTR *attr = a->firstAttr;
         for (int i = N(c[2]); i > 0 && attr; --i) attr = attr->nextSibling;
@@ -280,6 +303,7 @@ TEST(Nav, EditScript) { Script("edit_nav.txt"); }
 TEST(Storage, EditScript) { Script("edit_storage.txt"); }
 TEST(Transform, EditScript) { Script("edit_write.txt"); }
 TEST(Hostile, EditsOfTheDeepestOfAMillionLevels) { Script("edit_deep.txt"); }
+TEST(AllocFailure, EditScript) { Script("edit_nomemory.txt"); }
 
 // An empty string is never stored; one the parser stores as a name is never cached
 // (in a slot it would read as an empty slot).
