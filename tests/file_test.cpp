@@ -64,39 +64,36 @@ protected:
         vxt::TempPath(testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
-TEST_F(File, FileBytesParseAsTheSameBytesInMemory) {
-    for (const std::string text :
-         {"<a/>", "<a><b></a>",
-          "<?xml version=\"1.0\"?>\r\n<!-- c -->\r\n<p:r x=\"1\" q:y='&lt;'>\r\n <b>t&amp;u\r\nv"
-          "</b>\r\n<c><d/></c>\r\n<b>&#65;<![CDATA[<x>]]></b></p:r>\r\n"}) {
-        for (auto [fromFile, fromMemory] : kModes) {
-            vxt::Tree file, memory;
-            EXPECT_EQ(fromFile(nullptr, &file.node), KEL_XML_ERR_INVALID_PARAM);
-            EXPECT_EQ(fromFile(path_.c_str(), nullptr), KEL_XML_ERR_INVALID_PARAM);
-            EXPECT_EQ(fromFile(Write(text), &file.node), fromMemory(text.c_str(), &memory.node));
-            EXPECT_EQ(Text(file), Text(memory)) << text;
-            EXPECT_TRUE(!file || (file->pool != nullptr) == (fromFile == KEL_XML_ParseFileEx));
-        }
-    }
-}
-
-TEST_F(File, RegisteredOperationsAndEveryLoaderFailure) {
+// Each text through the recording operations, and when they inject no fault also
+// as a real file through the C streams: the same code and tree as from memory.
+TEST_F(File, RegisteredOperationsRealFilesAndEveryLoaderFailure) {
     const std::map<std::string, uint32_t> codes = {{"ok", 0},
                                                    {"syntax", KEL_XML_ERR_SYNTAX},
                                                    {"open", KEL_XML_ERR_FILE_OPEN},
                                                    {"read", KEL_XML_ERR_FILE_READ}};
-    UseFake();
     for (const vxt::Case &c : vxt::ReadCases("file_calls.txt")) {
         for (auto [parse, inMemory] : kModes) {
+            UseFake();
             gFake = FakeFile{c[0], c[1], ""};
             KEL_XML_NODE sentinel{}, *doc = &sentinel;
             EXPECT_EQ(parse("doc.xml", &doc), codes.at(c[2])) << c.where;
             EXPECT_EQ(gFake.calls, c[3]) << c.where;
             EXPECT_EQ(doc == nullptr, c[2] != "ok") << c.where;
-            vxt::Tree owner(doc == &sentinel ? nullptr : doc), expected;
+            vxt::Tree owner(doc == &sentinel ? nullptr : doc), expected, file;
             if (c[2] == "ok") inMemory(c[0].c_str(), &expected.node);
             EXPECT_EQ(Text(doc), Text(expected)) << c.where;  // no document on failure
+            EXPECT_TRUE(!doc || (doc->pool != nullptr) == (parse == KEL_XML_ParseFileEx));
+            if (!c[1].empty()) continue;
+            KEL_XML_RegFileFunc(std::fopen, std::fseek, std::fclose, std::fread, std::ftell);
+            EXPECT_EQ(parse(Write(c[0]), &file.node), codes.at(c[2])) << c.where;
+            EXPECT_EQ(Text(file), Text(expected)) << c.where;
         }
+    }
+    for (auto parse : {KEL_XML_ParseFile, KEL_XML_ParseFileEx}) {
+        KEL_XML_NODE *doc = vxt::kUntouched;
+        EXPECT_EQ(parse(nullptr, &doc), KEL_XML_ERR_INVALID_PARAM);
+        EXPECT_EQ(parse(path_.c_str(), nullptr), KEL_XML_ERR_INVALID_PARAM);
+        EXPECT_EQ(doc, vxt::kUntouched);
     }
 }
 
