@@ -99,7 +99,7 @@ public:
 private:
     std::map<std::string, std::pair<KEL_XML_NODE *, bool>> nodes_;  // id -> node, is attribute
     std::string at_;
-    int64_t mark_ = 0;
+    std::pair<int64_t, int64_t> mark_;
 
     static const char *S(const std::string &s) { return s == "~" ? nullptr : s.c_str(); }
     static int N(const std::string &s) { return std::stoi(s); }
@@ -150,7 +150,7 @@ void Script::Run(const vxt::Case &c) {
     const std::string &op = c[0];
     const char *p = "-", *n = "-", *v = "-";  // "-": not written
     KEL_XML_NODE *a = op == "new" || op == "newin" || op == "mark" || op == "blocks" ||
-                              op == "parse" || op == "deep"
+                              op == "calls" || op == "parse" || op == "deep"
                           ? nullptr
                           : Node(c[1]);
     if (op == "new") {  // id type prefix name value code
@@ -288,10 +288,13 @@ void Script::Run(const vxt::Case &c) {
         for (auto &slot : AsDoc(a)->nameCache)
             if (slot[0]) names += (names.empty() ? "" : ",") + std::string(slot);
         EXPECT_EQ(names, c[2]) << at_;
-    } else if (op == "mark") {  // counts heap blocks from here
-        mark_ = XmlTestLiveBlocks();
-    } else if (op == "blocks") {  // n: heap blocks taken since the mark
-        EXPECT_EQ(XmlTestLiveBlocks() - mark_, N(c[1])) << at_;
+    } else if (op == "mark") {  // counts heap blocks and allocation calls from here
+        mark_ = {XmlTestLiveBlocks(), XmlTestAllocCalls()};
+    } else if (op == "blocks" || op == "calls") {  // n: heap blocks taken, allocations tried
+        EXPECT_EQ((op == "blocks" ? XmlTestLiveBlocks() : int64_t(XmlTestAllocCalls())) -
+                      (op == "blocks" ? mark_.first : mark_.second),
+                  N(c[1]))
+            << at_;
     } else {
         ADD_FAILURE() << at_ << ": unknown command " << op;
     }

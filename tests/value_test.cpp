@@ -97,16 +97,4 @@ TEST(Value, WriteThenReadGivesTheSameValue) {
     }
 }
 
-TEST(Value, SetAttrValueOnANodeWithoutRootAllocatesNothing) {
-    vxt::Tree a(Element(0, nullptr)), b(Element(0, nullptr));
-    a->nextSibling = b;  // a parentless pair: neither has a root
-    b->prevSibling = a;
-    uint8_t v = 1;
-    uint64_t calls = XmlTestAllocCalls();
-    EXPECT_EQ(KEL_XML_SetAttrValueEx(a, nullptr, "x", U8, &v), KEL_XML_ERR_INVALID_PARAM);
-    EXPECT_EQ(XmlTestAllocCalls(), calls);
-    EXPECT_EQ(a->firstAttr, nullptr);
-    a->nextSibling = b->prevSibling = nullptr;
-}
-
 }  // namespace

@@ -66,15 +66,6 @@ std::string CheckLinks(const KEL_XML_NODE *root) {
     return "";
 }
 
-std::string ChildNames(const KEL_XML_NODE *node) {
-    std::string names;
-    for (const KEL_XML_NODE *child = node->firstChild; child; child = child->nextSibling) {
-        if (!names.empty()) names += ',';
-        names += Str(child->name);
-    }
-    return names;
-}
-
 GuardedPage::GuardedPage() : page_(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
     area_ = static_cast<char *>(
         mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));

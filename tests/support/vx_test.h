@@ -48,9 +48,6 @@ std::string Written(KEL_XML_NODE *node);
 // parents, attribute owners); returns a description of the first fault or "".
 std::string CheckLinks(const KEL_XML_NODE *root);
 
-// Names of a node's children in order, e.g. "a,b,c".
-std::string ChildNames(const KEL_XML_NODE *node);
-
 // A string, or "(null)".
 inline std::string Str(const char *s) { return s ? std::string(s) : std::string("(null)"); }
 
