@@ -54,7 +54,7 @@ TEST(AllocFailure, ParseFailsWholeAndClosesItsFile) {
     std::string wide = "<wide";  // more attributes than a plain walk checks for duplicates
     for (int i = 0; i < 40; ++i)
         wide += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
-    wide += "><in x='1'>" + std::string(20000, 'x') + "</in></wide>";
+    wide += "><in x='1'>" + std::string(20000, 'x') + "</in><p:q/></wide>";
     const std::string path = vxt::TempPath("alloc_failure_in");
     ASSERT_EQ(KEL_XML_RegFileFunc(CountingOpen, std::fseek, CountingClose, std::fread, std::ftell),
               0u);

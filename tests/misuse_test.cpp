@@ -31,6 +31,8 @@ TEST(Misuse, NullEmptyAndAttributeArguments) {
     } cases[] = {
         CALL(KEL_XML_ParseFile("", &doc), KEL_XML_ERR_FILE_OPEN),
         CALL(KEL_XML_RemoveNode(attr), kInvalid),
+        CALL(KEL_XML_AddNextSiblingNode(node, node), kInvalid),
+        CALL(KEL_XML_AddPrevSiblingNode(nullptr, node), kInvalid),
         CALL(KEL_XML_GetNodeChildNum(node, nullptr), kInvalid),
         CALL(KEL_XML_GetNodeValue(node, nullptr, nullptr, nullptr, nullptr), 0),
         CALL(KEL_XML_GetNodeValue(node, &type, nullptr, &name, nullptr), 0),
@@ -41,7 +43,9 @@ TEST(Misuse, NullEmptyAndAttributeArguments) {
         CALL(KEL_XML_GetFirstAttr(attr, &s, &s, &s), kInvalid),
         CALL(KEL_XML_GetFirstAttrEx(nullptr, &s, &s, &s, &handle), kInvalid),
         CALL(KEL_XML_GetFirstAttrEx(node, nullptr, &s, &s, &handle), kInvalid),
+        CALL(KEL_XML_GetFirstAttrEx(node, &s, nullptr, &s, &handle), kInvalid),
         CALL(KEL_XML_GetNextSiblingAttr(node, nullptr, "x", nullptr, &s, &s), kInvalid),
+        CALL(KEL_XML_GetNextSiblingAttr(node, nullptr, "x", &s, &s, nullptr), kInvalid),
         CALL(KEL_XML_GetNextSiblingAttr(attr, nullptr, "x", &s, &s, &s), kInvalid),
         CALL(KEL_XML_GetNextSiblingAttrEx(nullptr, &s, &s, &s, &handle), kInvalid),
         CALL(KEL_XML_GetNextSiblingAttrEx(node, &s, nullptr, &s, &handle), kInvalid),

@@ -25,7 +25,9 @@ TEST(Services, FreeMemAndRegistrationsThatAcceptNothing) {
     EXPECT_EQ(KEL_XML_RegDebugFunc(&dummy), KEL_XML_ERR_NOT_FOUND);
     EXPECT_EQ(KEL_XML_RegMemFunc(&dummy, &dummy), 0u);
     KEL_XML_FreeMem(XmlMalloc(16));  // still the library's heap
+    KEL_XML_FreeMem(XmlCalloc(2, 8));
     EXPECT_EQ(XmlTestLiveBlocks(), live);
+    EXPECT_EQ(XmlDupString(nullptr, ""), nullptr);  // an empty string is never stored
 }
 
 }  // namespace

@@ -308,19 +308,4 @@ TEST(Transform, EditScript) { Script("edit_write.txt"); }
 TEST(Hostile, EditsOfTheDeepestOfAMillionLevels) { Script("edit_deep.txt"); }
 TEST(AllocFailure, EditScript) { Script("edit_nomemory.txt"); }
 
-// An empty string is never stored; one the parser stores as a name is never cached
-// (in a slot it would read as an empty slot).
-TEST(Storage, EmptyStringsAreNeitherStoredNorCached) {
-    EXPECT_EQ(XmlDupString(nullptr, ""), nullptr);
-    vxt::Tree doc;
-    KEL_XML_NODE *e = nullptr;
-    ASSERT_EQ(KEL_XML_CreateNode(12, nullptr, "doc", nullptr, &doc.node), 0u);
-    ASSERT_EQ(KEL_XML_CreateNode(0, nullptr, nullptr, nullptr, &e), 0u);
-    e->name = static_cast<char *>(XmlCalloc(1, 1));
-    e->nameOwned = 1;
-    ASSERT_EQ(KEL_XML_AppendChildNode(doc, e), 0u);
-    EXPECT_EQ(e->nameOwned, 1);
-    EXPECT_EQ(AsDoc(doc)->nameCache[0][0], 0);
-}
-
 }  // namespace
