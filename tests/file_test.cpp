@@ -67,16 +67,12 @@ protected:
 // Each text through the recording operations, and when they inject no fault also
 // as a real file through the C streams: the same code and tree as from memory.
 TEST_F(File, RegisteredOperationsRealFilesAndEveryLoaderFailure) {
-    const std::map<std::string, uint32_t> codes = {{"ok", 0},
-                                                   {"syntax", KEL_XML_ERR_SYNTAX},
-                                                   {"open", KEL_XML_ERR_FILE_OPEN},
-                                                   {"read", KEL_XML_ERR_FILE_READ}};
     for (const vxt::Case &c : vxt::ReadCases("file_calls.txt")) {
         for (auto [parse, inMemory] : kModes) {
             UseFake();
             gFake = FakeFile{c[0], c[1], ""};
             KEL_XML_NODE sentinel{}, *doc = &sentinel;
-            EXPECT_EQ(parse("doc.xml", &doc), codes.at(c[2])) << c.where;
+            EXPECT_EQ(parse("doc.xml", &doc), vxt::Code(c[2])) << c.where;
             EXPECT_EQ(gFake.calls, c[3]) << c.where;
             EXPECT_EQ(doc == nullptr, c[2] != "ok") << c.where;
             vxt::Tree owner(doc == &sentinel ? nullptr : doc), expected, file;
@@ -85,7 +81,7 @@ TEST_F(File, RegisteredOperationsRealFilesAndEveryLoaderFailure) {
             EXPECT_TRUE(!doc || (doc->pool != nullptr) == (parse == KEL_XML_ParseFileEx));
             if (!c[1].empty()) continue;
             KEL_XML_RegFileFunc(std::fopen, std::fseek, std::fclose, std::fread, std::ftell);
-            EXPECT_EQ(parse(Write(c[0]), &file.node), codes.at(c[2])) << c.where;
+            EXPECT_EQ(parse(Write(c[0]), &file.node), vxt::Code(c[2])) << c.where;
             EXPECT_EQ(Text(file), Text(expected)) << c.where;
         }
     }

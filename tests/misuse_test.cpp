@@ -105,6 +105,8 @@ TEST(Misuse, OutputBufferRefusesImpossibleSizes) {
     EXPECT_EQ(XmlStrBufReserve(&buffer, UINT32_MAX), KEL_XML_ERR_NO_MEMORY);
     EXPECT_EQ(XmlStrBufInsert(&buffer, "x", UINT32_MAX - 1, 3), KEL_XML_ERR_NO_MEMORY);
     EXPECT_EQ(XmlStrBufInsert(&buffer, "x", 1, 4), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(XmlStrBufInsert(nullptr, "x", 1, 0), KEL_XML_ERR_INVALID_PARAM);
+    EXPECT_EQ(XmlStrBufAppend(nullptr, "x"), KEL_XML_ERR_INVALID_PARAM);
     EXPECT_EQ(XmlTestAllocCalls(), calls);
     EXPECT_STREQ(buffer.text, "abc");
     EXPECT_EQ(buffer.length, 3u);

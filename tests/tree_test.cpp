@@ -1,7 +1,6 @@
 // Building, editing, walking and storing trees, driven by the edit scripts under
 // tests/data/edit_*.txt (edit_tree.txt lists the commands), and the few checks a
 // script cannot express.
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
@@ -50,15 +49,6 @@ std::string Text(const char *p, const char *n, const char *v) {
     return vxt::Str(p) + ":" + vxt::Str(n) + "=" + vxt::Str(v);
 }
 
-uint32_t Code(const std::string &name) {
-    static const std::map<std::string, uint32_t> codes = {{"ok", 0},
-                                                          {"invalid", KEL_XML_ERR_INVALID_PARAM},
-                                                          {"notfound", KEL_XML_ERR_NOT_FOUND},
-                                                          {"duplicate", KEL_XML_ERR_DUPLICATE},
-                                                          {"badurl", KEL_XML_ERR_BAD_URL}};
-    return codes.at(name);
-}
-
 using Link = uint32_t (*)(KEL_XML_NODE *, KEL_XML_NODE *);
 const std::map<std::string, Link> kLinks = {{"first", KEL_XML_AddFirstChildNode},
                                             {"append", KEL_XML_AppendChildNode},
@@ -83,11 +73,8 @@ const std::map<std::string, Move> kMoves = {
 class Script {
 public:
     explicit Script(const std::string &file) {
-        for (vxt::Case c : vxt::ReadCases(file)) {
+        for (const vxt::Case &c : vxt::ReadCases(file)) {
             at_ = c.where;
-            for (std::string &f : c.fields)  // "*N<c>": N times the character c
-                if (f.size() > 2 && f[0] == '*' && std::isdigit(f[1]))
-                    f = std::string(std::stoul(f.substr(1)), f.back());
             if (c[0] == "scenario")
                 Clear();
             else
@@ -110,7 +97,7 @@ private:
     }
     // While a "nomemory" command runs, a call whose allocation failed must say so.
     void Expect(uint32_t result, const std::string &code) {
-        EXPECT_EQ(result, XmlTestFailureHit() ? KEL_XML_ERR_NO_MEMORY : Code(code)) << at_;
+        EXPECT_EQ(result, XmlTestFailureHit() ? KEL_XML_ERR_NO_MEMORY : vxt::Code(code)) << at_;
     }
     // A made node gets the id; a refused one leaves the output alone.
     void Made(const std::string &id, const std::string &code,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <map>
 #include <sstream>
 
 #include "support/vx_test.h"
@@ -36,6 +37,22 @@ std::string Unescape(std::string_view text, const std::string &where) {
     return out;
 }
 
+// "*N<c>" anywhere in a field becomes N times the character c.
+static std::string Repeat(const std::string &field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        size_t end = i + 1;
+        while (end < field.size() && std::isdigit(static_cast<unsigned char>(field[end]))) ++end;
+        if (field[i] != '*' || end == i + 1 || end == field.size()) {
+            out += field[i];
+            continue;
+        }
+        out.append(std::stoul(field.substr(i + 1, end - i - 1)), field[end]);
+        i = end;
+    }
+    return out;
+}
+
 std::vector<Case> ReadCases(const std::string &name) {
     std::istringstream in(ReadDataFile(name));
     std::vector<Case> cases;
@@ -46,13 +63,28 @@ std::vector<Case> ReadCases(const std::string &name) {
         for (size_t start = 0, tab;; start = tab + 1) {
             tab = line.find('\t', start);
             c.fields.push_back(
-                Unescape(std::string_view(line).substr(start, tab - start), c.where));
+                Repeat(Unescape(std::string_view(line).substr(start, tab - start), c.where)));
             if (tab == line.npos) break;
         }
         cases.push_back(std::move(c));
     }
     if (cases.empty()) ADD_FAILURE() << "no cases in tests/data/" << name;
     return cases;
+}
+
+uint32_t Code(const std::string &name) {
+    static const std::map<std::string, uint32_t> codes = {{"ok", 0},
+                                                          {"invalid", KEL_XML_ERR_INVALID_PARAM},
+                                                          {"notfound", KEL_XML_ERR_NOT_FOUND},
+                                                          {"duplicate", KEL_XML_ERR_DUPLICATE},
+                                                          {"badurl", KEL_XML_ERR_BAD_URL},
+                                                          {"nomemory", KEL_XML_ERR_NO_MEMORY},
+                                                          {"syntax", KEL_XML_ERR_SYNTAX},
+                                                          {"open", KEL_XML_ERR_FILE_OPEN},
+                                                          {"read", KEL_XML_ERR_FILE_READ}};
+    auto found = codes.find(name);
+    if (found == codes.end()) ADD_FAILURE() << "unknown result name " << name;
+    return found == codes.end() ? 0xffffffff : found->second;
 }
 
 }  // namespace vxt
