@@ -97,19 +97,44 @@ bool CanExtendReference(const char *prefix, uint32_t n, char c) {
 }
 
 // ---- Output cursor -------------------------------------------------------------------
-// Pieces are written straight into the buffer's block. A piece that does not fit
-// grows the block to twice its size (GrowBlock). The first failure is kept and
-// every later piece is skipped.
-struct Out {
+// Pieces are written straight into the buffer's block while it has room. Once it
+// is full they go on into scratch chunks, each written once, and the finish
+// copies them behind the block's text in one growth to the exact size. So no byte
+// is copied more than once, and the string handed out is as long as its text:
+// growing the block by doubling would copy as much, but hand out up to twice the
+// text, and with glibc's default settings such blocks cross the mmap threshold and
+// are faulted in afresh on every call. The first failure is kept and every later
+// piece is skipped.
+
+struct Chunk {
+    Chunk *next;
+    size_t used;
+    size_t capacity;
+    char *Data() { return reinterpret_cast<char *>(this + 1); }
+};
+constexpr size_t kFirstChunk = 16 * 1024;
+constexpr size_t kLargestChunk = 1024 * 1024;  // well below the heap's mmap threshold
+
+// Where the text goes: the buffer's block, then the chunks in order.
+struct Sink {
     KEL_XML_STRBUF *buffer;
+    Chunk *first = nullptr;
+    Chunk *last = nullptr;
+    uint64_t held;  // text bytes in the block and in the closed chunks
+
+    explicit Sink(KEL_XML_STRBUF *target) : buffer(target), held(target->length) {}
+};
+
+struct Out {
+    Sink *sink;
     char *at;     // where the next byte goes
-    char *limit;  // end of the block's text room (the NUL's place is behind it)
+    char *limit;  // end of the room (a block keeps the NUL's place behind it)
     uint32_t result = 0;
 
-    explicit Out(KEL_XML_STRBUF *target)
-        : buffer(target),
-          at(target->text ? target->text + target->length : nullptr),
-          limit(target->text ? target->text + target->capacity : nullptr) {}
+    explicit Out(Sink *target)
+        : sink(target),
+          at(target->buffer->text ? target->buffer->text + target->buffer->length : nullptr),
+          limit(target->buffer->text ? target->buffer->text + target->buffer->capacity : nullptr) {}
 
     bool Room(size_t count) {
         return static_cast<size_t>(limit - at) >= count ? result == 0 : Grow(count);
@@ -143,14 +168,7 @@ struct Out {
         at = to + (T - 1);
     }
     void EndTag(const KEL_XML_NODE *node) { QName("</", node->prefix, node->name, ">\n"); }
-    // Closes the text: the buffer's length and terminator follow the cursor.
-    uint32_t Finish() {
-        if (buffer->text != nullptr) {
-            buffer->length = static_cast<uint32_t>(at - buffer->text);
-            *at = '\0';
-        }
-        return result;
-    }
+    uint32_t Finish();
 
     static void CopyShort(char *to, const char *from, size_t count) {
         if (count <= 16 && count >= 8) {
@@ -175,43 +193,94 @@ struct Out {
         }
     }
 
-    // The buffer grows in a function of its own that gets and gives back the cursor by
-    // value, so that the cursor itself can stay in registers.
+    // Room for `count` more bytes, out of line so that the cursor stays in registers.
     bool Grow(size_t count);
 };
 
-// Where a cursor stands after a growth or an escaped value.
+// Ends the segment being written: the block's length and NUL, or the chunk's use.
+void CloseSegment(Sink *sink, char *at) {
+    KEL_XML_STRBUF *buffer = sink->buffer;
+    if (sink->last != nullptr) {
+        sink->last->used = static_cast<size_t>(at - sink->last->Data());
+        sink->held += sink->last->used;
+    } else if (buffer->text != nullptr) {
+        buffer->length = static_cast<uint32_t>(at - buffer->text);
+        buffer->text[buffer->length] = '\0';
+        sink->held = buffer->length;
+    }
+}
+
+__attribute__((noinline)) bool Out::Grow(size_t count) {
+    if (result != 0) return false;
+    KEL_XML_STRBUF *buffer = sink->buffer;
+    uint64_t written = sink->last     ? sink->held + static_cast<uint64_t>(at - sink->last->Data())
+                       : buffer->text ? static_cast<uint64_t>(at - buffer->text)
+                                      : 0;
+    if (count > kMaxText - written) {
+        result = KEL_XML_ERR_NO_MEMORY;
+        return false;
+    }
+    if (buffer->text == nullptr) {  // a fresh buffer: its first block, of the usual size
+        result = XmlStrBufReserve(buffer, static_cast<uint32_t>(count));
+        if (result != 0) return false;
+        at = buffer->text;
+        limit = buffer->text + buffer->capacity;
+        return true;
+    }
+    CloseSegment(sink, at);
+    size_t capacity = sink->last ? std::min(sink->last->capacity * 2, kLargestChunk) : kFirstChunk;
+    capacity = std::max(capacity, count);
+    auto *chunk = static_cast<Chunk *>(XmlMalloc(sizeof(Chunk) + capacity));
+    if (chunk == nullptr) {
+        result = KEL_XML_ERR_NO_MEMORY;
+        at = limit;  // nothing more is written
+        return false;
+    }
+    chunk->next = nullptr;
+    chunk->used = 0;
+    chunk->capacity = capacity;
+    (sink->last ? sink->last->next : sink->first) = chunk;
+    sink->last = chunk;
+    at = chunk->Data();
+    limit = at + capacity;
+    return true;
+}
+
+// Closes the text: the chunks' text is copied behind the block's in one growth to
+// the exact size, and the chunks are freed. The buffer's length and NUL follow.
+uint32_t Out::Finish() {
+    if (sink->first == nullptr) {
+        if (sink->buffer->text != nullptr) CloseSegment(sink, at);
+        return result;
+    }
+    CloseSegment(sink, at);
+    KEL_XML_STRBUF *buffer = sink->buffer;
+    if (result == 0) {
+        if (sink->held > kMaxText)
+            result = KEL_XML_ERR_NO_MEMORY;
+        else
+            result = XmlStrBufReserve(buffer, static_cast<uint32_t>(sink->held));
+    }
+    for (Chunk *chunk = sink->first; chunk != nullptr;) {
+        Chunk *next = chunk->next;
+        if (result == 0) {
+            std::memcpy(buffer->text + buffer->length, chunk->Data(), chunk->used);
+            buffer->length += static_cast<uint32_t>(chunk->used);
+        }
+        XmlFree(chunk);
+        chunk = next;
+    }
+    if (buffer->text != nullptr) buffer->text[buffer->length] = '\0';
+    sink->first = sink->last = nullptr;
+    return result;
+}
+
+// Where a cursor stands after an escaped value.
 struct Cursor {
     char *at;
     char *limit;
     uint32_t result;
 };
-
-Cursor GrowBlock(KEL_XML_STRBUF *buffer, char *at, size_t count) {
-    uint32_t length = buffer->text ? static_cast<uint32_t>(at - buffer->text) : 0;
-    if (count > kMaxText - length) return {at, at, KEL_XML_ERR_NO_MEMORY};
-    buffer->length = length;
-    if (buffer->text) buffer->text[length] = '\0';
-    // Asking for as much again as the block holds makes the growth geometric: the
-    // text is copied O(n) bytes in all, where the buffer's own linear steps would
-    // copy about n^2/2048. Should that block not be had, the exact need is tried.
-    uint32_t room = static_cast<uint32_t>(
-        std::min<uint64_t>(std::max<uint64_t>(count, buffer->capacity), kMaxText - length));
-    uint32_t result = XmlStrBufReserve(buffer, length + room);
-    if (result != 0 && room > count)
-        result = XmlStrBufReserve(buffer, length + static_cast<uint32_t>(count));
-    if (result != 0) return {at, at, result};
-    return {buffer->text + length, buffer->text + buffer->capacity, 0};
-}
-
-XML_WRITE_INLINE bool Out::Grow(size_t count) {
-    if (result != 0) return false;
-    Cursor cursor = GrowBlock(buffer, at, count);
-    at = cursor.at;
-    limit = cursor.limit;
-    result = cursor.result;
-    return result == 0;
-}
 
 // The first byte in [p, end) that escaping replaces; `end` when there is none.
 const char *FindEscapable(const char *p, const char *end) {
@@ -270,8 +339,8 @@ uint32_t EscapeIntoOut(Out &out, const char *value, size_t n) {
 }
 
 // EscapeIntoOut on a cursor taken and given back by value.
-Cursor EscapeAt(KEL_XML_STRBUF *buffer, Cursor cursor, const char *value, size_t n) {
-    Out out(buffer);
+Cursor EscapeAt(Sink *sink, Cursor cursor, const char *value, size_t n) {
+    Out out(sink);
     out.at = cursor.at;
     out.limit = cursor.limit;
     out.result = cursor.result;
@@ -280,7 +349,7 @@ Cursor EscapeAt(KEL_XML_STRBUF *buffer, Cursor cursor, const char *value, size_t
 }
 
 XML_WRITE_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
-    Cursor cursor = EscapeAt(out.buffer, {out.at, out.limit, out.result}, value, n);
+    Cursor cursor = EscapeAt(out.sink, {out.at, out.limit, out.result}, value, n);
     out.at = cursor.at;
     out.limit = cursor.limit;
     out.result = cursor.result;
@@ -365,7 +434,8 @@ XML_WRITE_INLINE void WriteElement(Out &out, const KEL_XML_NODE *node) {
 
 // Writes a detached subtree in document order.
 uint32_t WriteElements(KEL_XML_NODE *start, KEL_XML_STRBUF *buffer) {
-    Out out(buffer);
+    Sink sink(buffer);
+    Out out(&sink);
     for (KEL_XML_NODE *node = start; node && out.result == 0; node = NextInOrder(node)) {
         if (node->name == nullptr) {
             out.result = KEL_XML_ERR_INVALID_PARAM;
@@ -434,7 +504,8 @@ uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept {
     size_t n = std::strlen(value);
     if (n == 0) return 0;
     if (n > kMaxText) return KEL_XML_ERR_NO_MEMORY;
-    Out out(buffer);
+    Sink sink(buffer);
+    Out out(&sink);
     EscapeInto(out, value, n);
     return out.Finish();
 }
@@ -442,7 +513,8 @@ uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept {
 // ---- Tree writer -------------------------------------------------------------------
 
 uint32_t XmlWriteAttrList(KEL_XML_ATTR *attr, KEL_XML_STRBUF *buffer) noexcept {
-    Out out(buffer);
+    Sink sink(buffer);
+    Out out(&sink);
     WriteAttrs(out, attr);
     return out.Finish();
 }
@@ -454,7 +526,8 @@ uint32_t XmlWriteTree(KEL_XML_NODE *node, KEL_XML_STRBUF *buffer) noexcept {
     if (node == nullptr || buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     if (node->type == KEL_XML_NODE_ATTRIBUTE) {
         const KEL_XML_ATTR *attr = AsAttr(node);
-        Out out(buffer);
+        Sink sink(buffer);
+        Out out(&sink);
         WriteAttr(out, attr);
         return out.Finish();
     }
