@@ -547,6 +547,33 @@ XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
     return Attributes(r, q);
 }
 
+// The end tag's name at `name` read against the element it closes: on a match the
+// stored name is split at its colon and owned from now on, and the name's end is
+// returned; null for a mismatch or a failure.
+template <bool kPooled>
+XML_HOT_INLINE const char *CloseName(Reader<kPooled> &r, KEL_XML_NODE *element, const char *name) {
+    uint32_t flags = 0;
+    const char *nameEnd = MatchedName(element->name, name, &flags);
+    if (nameEnd == nullptr) {
+        if (!IsWordStop(*name)) {
+            nameEnd = WordEnd(name, &flags);
+            if (nameEnd == nullptr) return nullptr;
+        } else {
+            if (!TakeTokenAt(r, name)) return nullptr;
+            name = r.context->token;
+            nameEnd = name + r.context->tokenLen;
+            flags = r.context->tokenFlags;
+        }
+        if (!NameMatches(element->name, name, static_cast<size_t>(nameEnd - name))) return nullptr;
+    }
+    size_t length = static_cast<size_t>(nameEnd - name);
+    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0, (flags & kXmlWordDecode) == 0,
+                    true) != 0)
+        return nullptr;
+    element->nameOwned = 1;
+    return nameEnd;
+}
+
 // An end tag "</name" at `p` whose name begins with a plain byte: XmlEndTag.
 template <bool kPooled>
 XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
@@ -559,19 +586,8 @@ XML_HOT_INLINE Step EndTag(Reader<kPooled> &r, const char *p) {
     }
     r.open = 0;
     if (element == nullptr) return Step::kFailed;
-    uint32_t flags = 0;
-    const char *nameEnd = MatchedName(element->name, name, &flags);
-    if (nameEnd == nullptr) {
-        nameEnd = WordEnd(name, &flags);
-        if (nameEnd == nullptr) return Step::kFailed;
-        if (!NameMatches(element->name, name, static_cast<size_t>(nameEnd - name)))
-            return Step::kFailed;
-    }
-    size_t length = static_cast<size_t>(nameEnd - name);
-    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0, (flags & kXmlWordDecode) == 0,
-                    true) != 0)
-        return Step::kFailed;
-    element->nameOwned = 1;
+    const char *nameEnd = CloseName(r, element, name);
+    if (nameEnd == nullptr) return Step::kFailed;
     if (r.state == 1 && p[-1] != '>') {
         // Content without character data: the bytes after the last ">" are the value.
         const char *start = p;
@@ -609,26 +625,8 @@ XML_HOT_INLINE Step CharData(Reader<kPooled> &r, const char *p) {
             return Step::kFailed;
         name = r.p;
     }
-    uint32_t flags = 0;
-    const char *nameEnd = MatchedName(element->name, name, &flags);
-    if (nameEnd == nullptr) {
-        if (!IsWordStop(*name)) {
-            nameEnd = WordEnd(name, &flags);
-            if (nameEnd == nullptr) return Step::kFailed;
-        } else {
-            if (!TakeTokenAt(r, name)) return Step::kFailed;
-            name = r.context->token;
-            nameEnd = name + r.context->tokenLen;
-            flags = r.context->tokenFlags;
-        }
-        if (!NameMatches(element->name, name, static_cast<size_t>(nameEnd - name)))
-            return Step::kFailed;
-    }
-    size_t length = static_cast<size_t>(nameEnd - name);
-    if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0, (flags & kXmlWordDecode) == 0,
-                    true) != 0)
-        return Step::kFailed;
-    element->nameOwned = 1;
+    const char *nameEnd = CloseName(r, element, name);
+    if (nameEnd == nullptr) return Step::kFailed;
     if (*nameEnd == '>') {
         r.p = nameEnd + 1;
     } else if (!TakeTokenAt(r, nameEnd) || r.context->token[0] != '>') {
