@@ -148,6 +148,13 @@ TEST(Transform, ChunksThenOneExactBlockAndAScratchBlockPerAmpersandValue) {
     EXPECT_EQ(XmlEscapeValue(&buffer, " x&amp;y"), KEL_XML_ERR_NO_MEMORY);
     XmlTestFailAt(0);
     EXPECT_EQ(std::string(buffer.text).substr(0, 6), "a&lt;b");
+    // Text that spills into chunks lands behind what the buffer held, in one block.
+    const std::string held = buffer.text, value(40000, '<');
+    ASSERT_EQ(XmlEscapeValue(&buffer, value.c_str()), 0u);
+    EXPECT_EQ(buffer.length, held.size() + 4 * value.size());
+    EXPECT_EQ(std::string(buffer.text, held.size() + 4), held + "&lt;");
+    EXPECT_EQ(std::string(buffer.text + buffer.length - 4), "&lt;");
+    EXPECT_LT(buffer.capacity - buffer.length, 100u);
     XmlFree(buffer.text);
 }
 
