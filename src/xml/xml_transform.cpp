@@ -100,11 +100,11 @@ bool CanExtendReference(const char *prefix, uint32_t n, char c) {
 // Pieces are written straight into the buffer's block while it has room. Once it
 // is full they go on into scratch chunks, each written once, and the finish
 // copies them behind the block's text in one growth to the exact size. So no byte
-// is copied more than once, and the string handed out is as long as its text:
-// growing the block by doubling would copy as much, but hand out up to twice the
-// text, and with glibc's default settings such blocks cross the mmap threshold and
-// are faulted in afresh on every call. The first failure is kept and every later
-// piece is skipped.
+// is copied more than once, and the string handed out holds no more than its text
+// and the first block's unused end: growing the block by doubling would copy as
+// much, but hand out up to twice the text, and with glibc's default settings such
+// blocks cross its largest mmap threshold and are faulted in afresh on every call.
+// The first failure is kept and every later piece is skipped.
 
 struct Chunk {
     Chunk *next;
@@ -113,7 +113,7 @@ struct Chunk {
     char *Data() { return reinterpret_cast<char *>(this + 1); }
 };
 constexpr size_t kFirstChunk = 16 * 1024;
-constexpr size_t kLargestChunk = 1024 * 1024;  // well below the heap's mmap threshold
+constexpr size_t kLargestChunk = 1024 * 1024;  // far below glibc's largest mmap threshold
 
 // Where the text goes: the buffer's block, then the chunks in order.
 struct Sink {
