@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "support/cases.h"
 #include "support/vx_test.h"
@@ -155,6 +156,15 @@ TEST(Transform, ChunksThenOneExactBlockAndAScratchBlockPerAmpersandValue) {
     EXPECT_EQ(std::string(buffer.text, held.size() + 4), held + "&lt;");
     EXPECT_EQ(std::string(buffer.text + buffer.length - 4), "&lt;");
     EXPECT_LT(buffer.capacity - buffer.length, 100u);
+    XmlFree(buffer.text);
+    // A chunk that cannot be had leaves the block holding whole pieces only.
+    XmlStrBufInit(&buffer);
+    ASSERT_EQ(XmlEscapeValue(&buffer, "a"), 0u);  // the pieces then end 3 bytes short
+    XmlTestFailAt(1, true);
+    EXPECT_EQ(XmlEscapeValue(&buffer, value.c_str()), KEL_XML_ERR_NO_MEMORY);
+    XmlTestFailAt(0);
+    EXPECT_EQ(buffer.length, 1u + 4 * 255);
+    EXPECT_EQ(std::strlen(buffer.text), buffer.length);
     XmlFree(buffer.text);
 }
 

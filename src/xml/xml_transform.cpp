@@ -232,8 +232,7 @@ __attribute__((noinline)) bool Out::Grow(size_t count) {
     capacity = std::max(capacity, count);
     auto *chunk = static_cast<Chunk *>(XmlMalloc(sizeof(Chunk) + capacity));
     if (chunk == nullptr) {
-        result = KEL_XML_ERR_NO_MEMORY;
-        at = limit;  // nothing more is written
+        result = KEL_XML_ERR_NO_MEMORY;  // the cursor stays where the text ends
         return false;
     }
     chunk->next = nullptr;
