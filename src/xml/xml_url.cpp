@@ -66,8 +66,8 @@ bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
 }
 
 // "prefix:name" against a node with a prefix, else the plain name; a nameless
-// node matches nothing. Names are never empty, so a first byte that differs
-// settles most mismatches without a call.
+// node matches nothing. A first byte that differs settles most mismatches
+// without a call.
 bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
     if (node->name == nullptr) return false;
     if (segment.colon != nullptr && node->prefix != nullptr) return QualifiedMatches(segment, node);
