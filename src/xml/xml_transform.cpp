@@ -248,11 +248,8 @@ __attribute__((noinline)) bool Out::Grow(size_t count) {
 // Closes the text: the chunks' text is copied behind the block's in one growth to
 // the exact size, and the chunks are freed. The buffer's length and NUL follow.
 uint32_t Out::Finish() {
-    if (sink->first == nullptr) {
-        if (sink->buffer->text != nullptr) CloseSegment(sink, at);
-        return result;
-    }
     CloseSegment(sink, at);
+    if (sink->first == nullptr) return result;
     KEL_XML_STRBUF *buffer = sink->buffer;
     if (result == 0) {
         if (sink->held > kMaxText)
