@@ -1,44 +1,61 @@
 // xml_decode.cpp - decoded copies of raw text: the five named entities, numeric
 // character references written as UTF-8, and CDATA sections taken verbatim.
+#include <array>
+#include <bit>
 #include <climits>
 
 #include "xml_parse.h"
 
 namespace {
 
+// A named entity, with its text also as the first bytes of an 8-byte word (`word`
+// under `mask`) for a match by one load.
 struct NamedEntity {
     std::string_view text;
     char replacement;
+    uint64_t word = 0;
+    uint64_t mask = 0;
 };
-// Tried in this order.
-constexpr NamedEntity kEntities[] = {
-    {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
+constexpr NamedEntity Entity(std::string_view text, char replacement) {
+    std::array<unsigned char, 8> bytes{}, mask{};
+    for (size_t i = 0; i < text.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(text[i]);
+        mask[i] = 0xFF;
+    }
+    return {text, replacement, std::bit_cast<uint64_t>(bytes), std::bit_cast<uint64_t>(mask)};
+}
+constexpr NamedEntity kEntities[] = {Entity("&amp;", '&'), Entity("&lt;", '<'), Entity("&gt;", '>'),
+                                     Entity("&apos;", '\''), Entity("&quot;", '"')};
+
+// Digit values for character references: 0-9, a-f and A-F; 0xFF for anything else.
+constexpr std::array<uint8_t, 256> kDigitValue = [] {
+    std::array<uint8_t, 256> table{};
+    for (auto &v : table) v = 0xFF;
+    for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
+    for (int c = 0; c < 6; ++c) {
+        table['a' + c] = static_cast<uint8_t>(10 + c);
+        table['A' + c] = static_cast<uint8_t>(10 + c);
+    }
+    return table;
+}();
 
 bool IsXmlChar(uint32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-int DigitValue(char c, bool hex) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (!hex) return -1;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // XmlParseCharRef, inlined into the decoding loop.
 XML_HOT_INLINE uint32_t CharRef(const char *position, uint32_t *length) {
     if (position[0] != '&' || position[1] != '#') return 0;
     const char *p = position + 2;
-    bool hex = *p == 'x';
-    if (hex) ++p;
+    uint32_t base = *p == 'x' ? 16 : 10;
+    if (base == 16) ++p;
     const char *digits = p;
     uint32_t value = 0;
     for (; *p != ';'; ++p) {
-        int digit = DigitValue(*p, hex);
-        if (digit < 0) return 0;  // also the terminating NUL
-        value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+        uint32_t digit = kDigitValue[static_cast<unsigned char>(*p)];
+        if (digit >= base) return 0;  // also the terminating NUL
+        value = value * base + digit;
         if (value > 0x10FFFF) return 0;
     }
     if (p == digits) return 0;
@@ -74,18 +91,43 @@ XML_HOT_INLINE uint32_t EncodeUtf8(char *destination, uint32_t codePoint) {
     return 0;
 }
 
-// Decodes [source, source + length) into destination; *written gets the decoded
-// length. Anything that begins inside the stretch but ends after it fails, as it
-// would when decoded against the whole text: the remaining count only shrinks.
+// Moves plain bytes from p to out up to the next '&' or '<' or the end; returns
+// the new p. The copy never outgrows its source (out - destination <= p - source),
+// so while 16 source bytes remain, 16 bytes of room remain at out: whole blocks
+// are stored before they are searched.
+XML_HOT_INLINE const char *CopyPlain(const char *p, const char *end, char **out) {
+    char *to = *out;
+#if defined(__SSE2__)
+    const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<');
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to), block);
+        int mask =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, amp), _mm_cmpeq_epi8(block, lt)));
+        if (mask != 0) {
+            auto skip = __builtin_ctz(static_cast<unsigned>(mask));
+            *out = to + skip;
+            return p + skip;
+        }
+        p += 16;
+        to += 16;
+    }
+#endif
+    while (p < end && *p != '&' && *p != '<') *to++ = *p++;
+    *out = to;
+    return p;
+}
+
+// Decodes [source, source + length) into destination, which has room for length
+// bytes (those after the decoded text may be overwritten); *written gets the
+// decoded length. Anything that begins inside the stretch but ends after it fails,
+// as it would when decoded against the whole text: the remaining count only shrinks.
 uint32_t Decode(char *destination, const char *source, size_t length, size_t *written) {
     const char *p = source;
     const char *end = source + length;
     char *out = destination;
     while (p < end) {
-        const char *run = p;
-        p = XmlFindAny(p, end, '&', '<', '&');
-        XmlCopyBytes(out, run, static_cast<size_t>(p - run));
-        out += p - run;
+        p = CopyPlain(p, end, &out);
         if (p == end) break;
         if (*p == '<') {
             if (!XmlIsCdataOpen(p)) {
@@ -119,7 +161,15 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
             default:
                 break;
         }
-        if (entity != nullptr && XmlStartsWith(p + 2, entity->text.substr(2))) {
+        if (entity != nullptr && end - p >= 8) {  // the whole word lies in the stretch
+            uint64_t word;
+            std::memcpy(&word, p, sizeof word);
+            if ((word & entity->mask) == entity->word) {
+                *out++ = entity->replacement;
+                p += entity->text.size();
+                continue;
+            }
+        } else if (entity != nullptr && XmlStartsWith(p + 2, entity->text.substr(2))) {
             if (static_cast<size_t>(end - p) < entity->text.size()) return KEL_XML_ERR_SYNTAX;
             *out++ = entity->replacement;
             p += entity->text.size();
