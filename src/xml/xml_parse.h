@@ -421,7 +421,8 @@ XML_HOT_INLINE uint32_t XmlStoreText(KEL_XML_PARSE_CTX *context, const char *sou
     }
     return result;
 }
-// Decodes `length` bytes into destination (never longer than the source). 0 or
+// Decodes `length` bytes into destination, which has room for `length` bytes (the
+// decoded text is never longer; bytes after it may be overwritten). 0 or
 // KEL_XML_ERR_SYNTAX.
 uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) noexcept;
 // Code point of the character reference at `position` ("&#...;"), 0 when there is
