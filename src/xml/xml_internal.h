@@ -53,8 +53,21 @@ void XmlFreeTree(KEL_XML_NODE *node) noexcept;
 // Moves the record's owned name into the name cache of the anchor's document.
 // KEL_XML_ERR_INVALID_PARAM when the anchor has no root, else 0.
 uint32_t XmlCacheName(KEL_XML_NODE *anchor, void *record) noexcept;
-// -1, 0 or 1; null sorts first; equal pointers (both null too) are equal.
-int XmlStrCmp(const char *a, const char *b) noexcept;
+// -1, 0 or 1; null sorts first; equal pointers (both null too) are equal. Inline:
+// path and attribute lookups call it once per candidate.
+inline int XmlStrCmp(const char *a, const char *b) noexcept {
+    if (a == b) return 0;
+    if (a == nullptr) return -1;
+    if (b == nullptr) return 1;
+    auto *x = reinterpret_cast<const unsigned char *>(a);
+    auto *y = reinterpret_cast<const unsigned char *>(b);
+    while (*x == *y && *x != 0) {
+        ++x;
+        ++y;
+    }
+    if (*x == *y) return 0;
+    return *x < *y ? -1 : 1;
+}
 
 // Views of the three record kinds.
 inline KEL_XML_ATTR *AsAttr(void *record) noexcept { return static_cast<KEL_XML_ATTR *>(record); }
@@ -74,30 +87,30 @@ uint32_t XmlLinkAttr(KEL_XML_ATTR *attr, KEL_XML_NODE *element) noexcept;
 // ---- Parsing (xml_parse.cpp) ----------------------------------------------------
 // State of one parse; allocated cleared from the heap by the entry points.
 struct KEL_XML_PARSE_CTX {
-    KEL_XML_POOL *pool;      // storage of every record and string; null: heap
-    const char *buffer;      // start of the NUL-terminated text
-    const char *cursor;      // current read position
-    const char *token;       // start of the most recent token
-    uint32_t hasToken;       // 1 once any token was recorded
-    uint32_t bufferBorrowed; // 1: buffer belongs to the caller
-    uint32_t tokenLen;       // length of the most recent token
-    KEL_XML_NODE *current;   // element most recently linked or closed
-    KEL_XML_NODE *pending;   // node the next start tag fills
-    uint32_t currentOpen;    // 1 while `current` is open
-    int32_t state;           // 0 between markup, 1 element content, 2 in a start tag
+    KEL_XML_POOL *pool;       // storage of every record and string; null: heap
+    const char *buffer;       // start of the NUL-terminated text
+    const char *cursor;       // current read position
+    const char *token;        // start of the most recent token
+    uint32_t hasToken;        // 1 once any token was recorded
+    uint32_t bufferBorrowed;  // 1: buffer belongs to the caller
+    uint32_t tokenLen;        // length of the most recent token
+    KEL_XML_NODE *current;    // element most recently linked or closed
+    KEL_XML_NODE *pending;    // node the next start tag fills
+    uint32_t currentOpen;     // 1 while `current` is open
+    int32_t state;            // 0 between markup, 1 element content, 2 in a start tag
     // Private to the parser (zero in a fresh context):
-    uint32_t tokenFlags;     // of the recorded word: "&" or CDATA seen (1), ":" seen (2)
-    uint32_t nameFlags;      // tokenFlags of the name in the start tag read last
-    uint32_t attrCount;      // attributes of `current` read so far in its start tag
-    KEL_XML_ATTR *attrTail;  // the last of them, so that appending takes no walk
-    void *attrIndex;         // hash index of those attributes once there are many (heap)
-    uint32_t attrIndexSlots; // slots of attrIndex in use for `current`; 0: not built yet
-    uint32_t attrIndexSize;  // slots allocated in attrIndex
-    char *recordNext;        // pooled parse: the chunk that records are cut from, in order,
-    char *recordEnd;         //   and its end
-    char *stringNext;        // pooled parse: the chunk that strings are cut from, in order,
-    char *stringEnd;         //   and its end
-    const char *end;         // the terminating NUL of buffer
+    uint32_t tokenFlags;      // of the recorded word: "&" or CDATA seen (1), ":" seen (2)
+    uint32_t nameFlags;       // tokenFlags of the name in the start tag read last
+    uint32_t attrCount;       // attributes of `current` read so far in its start tag
+    KEL_XML_ATTR *attrTail;   // the last of them, so that appending takes no walk
+    void *attrIndex;          // hash index of those attributes once there are many (heap)
+    uint32_t attrIndexSlots;  // slots of attrIndex in use for `current`; 0: not built yet
+    uint32_t attrIndexSize;   // slots allocated in attrIndex
+    char *recordNext;         // pooled parse: the chunk that records are cut from, in order,
+    char *recordEnd;          //   and its end
+    char *stringNext;         // pooled parse: the chunk that strings are cut from, in order,
+    char *stringEnd;          //   and its end
+    const char *end;          // the terminating NUL of buffer
 };
 
 // Parses the context's buffer and always consumes the context (and the buffer

@@ -198,17 +198,3 @@ uint32_t XmlCacheName(KEL_XML_NODE *anchor, void *record) noexcept {
     }
     return 0;
 }
-
-int XmlStrCmp(const char *a, const char *b) noexcept {
-    if (a == b) return 0;
-    if (a == nullptr) return -1;
-    if (b == nullptr) return 1;
-    auto *x = reinterpret_cast<const unsigned char *>(a);
-    auto *y = reinterpret_cast<const unsigned char *>(b);
-    while (*x == *y && *x != 0) {
-        ++x;
-        ++y;
-    }
-    if (*x == *y) return 0;
-    return *x < *y ? -1 : 1;
-}

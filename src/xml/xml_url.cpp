@@ -1,5 +1,8 @@
 // xml_url.cpp - path lookup: finding a node below a start node by a dotted path
 // of element names and 1-based positions, on a private copy of the path.
+#include <array>
+#include <cstring>
+
 #include "xml_internal.h"
 
 namespace {
@@ -14,6 +17,13 @@ struct Segment {
     size_t length;
 };
 
+// Bytes that end a run of ordinary path bytes.
+constexpr std::array<bool, 256> kPathStop = [] {
+    std::array<bool, 256> stop{};
+    for (unsigned char c : {'.', '\\', ':', '\0'}) stop[c] = true;
+    return stop;
+}();
+
 // Cuts segments out of the private path copy in place: "\." is an ordinary full
 // stop, empty segments are skipped.
 struct SegmentReader {
@@ -27,20 +37,24 @@ struct SegmentReader {
         char *write = cursor;
         const char *colon = nullptr;
         for (;;) {
+            char *run = cursor;  // ordinary bytes, moved only behind an escape
+            while (!kPathStop[static_cast<unsigned char>(*cursor)]) ++cursor;
+            if (write != run) std::memmove(write, run, static_cast<size_t>(cursor - run));
+            write += cursor - run;
             char c = *cursor;
+            if (c == '\0') break;
+            if (c == '.') {
+                ++cursor;  // the terminator below may overwrite this full stop
+                break;
+            }
             if (c == '\\' && cursor[1] == '.') {
                 *write++ = '.';
                 cursor += 2;
-            } else if (c == '.') {
-                ++cursor;  // the terminator below may overwrite this full stop
-                break;
-            } else if (c == '\0') {
-                break;
-            } else {
-                if (c == ':' && colon == nullptr) colon = write;
-                *write++ = c;
-                ++cursor;
+                continue;
             }
+            if (c == ':' && colon == nullptr) colon = write;
+            *write++ = c;
+            ++cursor;
         }
         *write = '\0';
         *out = {segment, colon, static_cast<size_t>(write - segment)};
