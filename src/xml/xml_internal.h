@@ -10,6 +10,8 @@
 
 // Marks functions that cross the C interface: never throw, never unwind.
 #define XML_EXPORT extern "C" KEL_XML_API
+// Small steps of hot loops (the tokenizer's, the path walk's), inlined wherever used.
+#define XML_HOT_INLINE inline __attribute__((always_inline))
 
 // ---- Storage (xml_storage.cpp) ------------------------------------------------
 // Where a record's memory comes from is decided by the root of its tree: the

@@ -15,9 +15,6 @@
 
 #include "xml_internal.h"
 
-// The tokenizer's small steps are inlined into every handler that reads tokens.
-#define XML_HOT_INLINE inline __attribute__((always_inline))
-
 // ---- Character classes ----------------------------------------------------------
 enum : uint8_t {
     kXmlSpace = 1,     // LF, TAB, CR, SPACE: the only whitespace of the parser

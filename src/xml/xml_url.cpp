@@ -82,7 +82,7 @@ bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
 // "prefix:name" against a node with a prefix, else the plain name; a nameless
 // node matches nothing. A first byte that differs settles most mismatches
 // without a call.
-bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
+XML_HOT_INLINE bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
     if (node->name == nullptr) return false;
     if (segment.colon != nullptr && node->prefix != nullptr) return QualifiedMatches(segment, node);
     return node->name[0] == segment.text[0] && XmlStrCmp(segment.text, node->name) == 0;
