@@ -33,7 +33,8 @@ struct Options {
     MeasureLimits limits;
     std::string heap = "default";  // default, warm or both
     size_t lookups = 1'000'000;
-    bool smallStack = false;  // RapidXML cannot take deep.xml
+    std::vector<std::string> only;  // parse, write, lookup; empty: all (for profiling one)
+    bool smallStack = false;        // RapidXML cannot take deep.xml
 };
 
 const char kUsage[] =
@@ -46,7 +47,8 @@ const char kUsage[] =
     "  --min-time S       and at least S seconds of timed work (default 0.5)\n"
     "  --max-time S       stop after S seconds once 3 samples are in (default 20)\n"
     "  --heap MODE        default | warm (no mmap, no trim) | both (default: default)\n"
-    "  --lookups N        path lookups per lookup sample on config.xml (default 1000000)\n";
+    "  --lookups N        path lookups per lookup sample on config.xml (default 1000000)\n"
+    "  --only A,B         only these measurements: parse write lookup (default: all)\n";
 
 std::vector<std::string> SplitList(const std::string &text) {
     std::vector<std::string> items;
@@ -85,6 +87,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
             options->limits.maxSeconds = std::atof(value.c_str());
         else if (arg == "--lookups")
             options->lookups = std::strtoull(value.c_str(), nullptr, 10);
+        else if (arg == "--only")
+            options->only = SplitList(value);
         else if (arg == "--heap" && (value == "default" || value == "warm" || value == "both"))
             options->heap = value;
         else
@@ -338,6 +342,7 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
 
     std::vector<ResultRow> rows;
     for (const Library &lib : libs) {
+        if (!Matches("parse", options.only)) break;
         if (options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml") {
             rows.push_back(Skipped(lib.label));
             continue;
@@ -345,10 +350,10 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
         rows.push_back(
             MeasureRow(options, lib.label, [&] { return MeasureParse(lib, in, options.limits); }));
     }
-    PrintParseTable(heading, rows);
+    if (!rows.empty()) PrintParseTable(heading, rows);
     rows.clear();
     for (const Library &lib : libs) {
-        if (!lib.write) continue;
+        if (!lib.write || !Matches("write", options.only)) continue;
         if (options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml")
             rows.push_back(Skipped(lib.writeLabel));
         else
@@ -357,7 +362,7 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
     }
     if (!rows.empty()) PrintWriteTable("Writing the parsed tree, " + in.name, rows);
 
-    if (in.name != "config.xml") return;
+    if (in.name != "config.xml" || !Matches("lookup", options.only)) return;
     rows.clear();
     std::vector<uint64_t> sums;
     for (const Library &lib : libs) {
