@@ -80,8 +80,8 @@ bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
 }
 
 // "prefix:name" against a node with a prefix, else the plain name; a nameless
-// node matches nothing. A first byte that differs settles most mismatches
-// without a call.
+// node matches nothing. A first byte that differs settles most mismatches at
+// once. Inlined into the child walks, which call it for every sibling passed.
 XML_HOT_INLINE bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
     if (node->name == nullptr) return false;
     if (segment.colon != nullptr && node->prefix != nullptr) return QualifiedMatches(segment, node);
