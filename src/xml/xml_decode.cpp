@@ -27,18 +27,6 @@ constexpr NamedEntity Entity(std::string_view text, char replacement) {
 constexpr NamedEntity kEntities[] = {Entity("&amp;", '&'), Entity("&lt;", '<'), Entity("&gt;", '>'),
                                      Entity("&apos;", '\''), Entity("&quot;", '"')};
 
-// Digit values for character references: 0-9, a-f and A-F; 0xFF for anything else.
-constexpr std::array<uint8_t, 256> kDigitValue = [] {
-    std::array<uint8_t, 256> table{};
-    for (auto &v : table) v = 0xFF;
-    for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
-    for (int c = 0; c < 6; ++c) {
-        table['a' + c] = static_cast<uint8_t>(10 + c);
-        table['A' + c] = static_cast<uint8_t>(10 + c);
-    }
-    return table;
-}();
-
 bool IsXmlChar(uint32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
@@ -53,7 +41,7 @@ XML_HOT_INLINE uint32_t CharRef(const char *position, uint32_t *length) {
     const char *digits = p;
     uint32_t value = 0;
     for (; *p != ';'; ++p) {
-        uint32_t digit = kDigitValue[static_cast<unsigned char>(*p)];
+        uint32_t digit = XmlDigitValue(*p);
         if (digit >= base) return 0;  // also the terminating NUL
         value = value * base + digit;
         if (value > 0x10FFFF) return 0;

@@ -3,6 +3,7 @@
 // context and parse core, and the output buffer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "../platform/xml_platform.h"
@@ -69,6 +70,22 @@ inline int XmlStrCmp(const char *a, const char *b) noexcept {
     }
     if (*x == *y) return 0;
     return *x < *y ? -1 : 1;
+}
+
+// Digit values for character references: 0-9, a-f and A-F; 0xFF for any other byte.
+// A byte is a decimal digit when its value is below 10, a hex digit below 16.
+inline constexpr std::array<uint8_t, 256> kXmlDigitValue = [] {
+    std::array<uint8_t, 256> table{};
+    for (auto &v : table) v = 0xFF;
+    for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
+    for (int c = 0; c < 6; ++c) {
+        table['a' + c] = static_cast<uint8_t>(10 + c);
+        table['A' + c] = static_cast<uint8_t>(10 + c);
+    }
+    return table;
+}();
+inline uint32_t XmlDigitValue(char c) noexcept {
+    return kXmlDigitValue[static_cast<unsigned char>(c)];
 }
 
 // Views of the three record kinds.

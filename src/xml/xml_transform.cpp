@@ -20,14 +20,8 @@ constexpr const char *kSourceFile = "src/xml/xml_transform.cpp";
 constexpr uint32_t kMaxText = UINT32_MAX - 1;  // as the output buffer
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
-bool IsDecDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) {
-    return IsDecDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-uint32_t HexValue(char c) {
-    if (IsDecDigit(c)) return static_cast<uint32_t>(c - '0');
-    return static_cast<uint32_t>((c | 0x20) - 'a' + 10);
-}
+bool IsDecDigit(char c) { return XmlDigitValue(c) < 10; }
+bool IsHexDigit(char c) { return XmlDigitValue(c) < 16; }
 
 // What an escapable byte is written as (for the ampersand, when it begins no
 // reference); an empty text for every other byte.
@@ -462,7 +456,7 @@ uint32_t XmlIsHexCharRef(const char *text) noexcept {
     if (*p == ';') return 1;
     for (uint32_t value = 0;; ++p) {
         if (!IsHexDigit(*p)) return 0;
-        value = value * 16 + HexValue(*p);
+        value = value * 16 + XmlDigitValue(*p);
         if (value > kMaxCodePoint) return 0;
         if (p[1] == ';') return 1;
     }
