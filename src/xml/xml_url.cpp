@@ -64,7 +64,7 @@ struct SegmentReader {
 
 bool IsIndexSegment(const Segment &segment) {
     for (size_t i = 0; i < segment.length; ++i)
-        if (segment.text[i] < '0' || segment.text[i] > '9') return false;
+        if (XmlDigitValue(segment.text[i]) >= 10) return false;
     return true;  // segments are never empty
 }
 
@@ -80,12 +80,12 @@ bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
 }
 
 // "prefix:name" against a node with a prefix, else the plain name; a nameless
-// node matches nothing. A first byte that differs settles most mismatches at
-// once. Inlined into the child walks, which call it for every sibling passed.
+// node matches nothing. Inlined into the child walks, which call it for every
+// sibling passed.
 XML_HOT_INLINE bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
     if (node->name == nullptr) return false;
     if (segment.colon != nullptr && node->prefix != nullptr) return QualifiedMatches(segment, node);
-    return node->name[0] == segment.text[0] && XmlStrCmp(segment.text, node->name) == 0;
+    return XmlStrCmp(segment.text, node->name) == 0;
 }
 
 // First child of `node` that the segment matches; an attribute has no children.
