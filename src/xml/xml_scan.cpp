@@ -57,13 +57,10 @@ uint32_t SplitAttrName(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr, const cha
 
 // ---- Attribute list of the element being read ----------------------------------
 // A tag's first few attributes are checked for duplicates by walking the list;
-// from kXmlLinearAttrs on, a hash index over (prefix, name) keeps the check linear.
-// The result is the same as XmlLinkAttr's: the list in document order, a
-// duplicate refused.
-struct AttrSlot {
-    KEL_XML_ATTR *attr;
-    uint32_t hash;
-};
+// from kXmlLinearAttrs on, a hash index keeps the check linear. The index holds the
+// keys' hashes only (never 0), four bytes a slot so that a large tag's index stays in
+// cache; a hash found there sends the check to the list. The result is the same as
+// XmlLinkAttr's: the list in document order, a duplicate refused.
 constexpr uint32_t kFirstIndexSlots = 32;
 
 inline bool SameString(const char *a, const char *b) {
@@ -84,46 +81,55 @@ uint32_t HashKey(const KEL_XML_ATTR *attr) {
         for (const char *p = attr->prefix; *p; ++p)
             hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
     }
-    return hash;
+    return hash != 0 ? hash : 1;  // 0 marks a free slot
 }
 
-// False when an attribute with the same key is indexed already.
-bool IndexInsert(AttrSlot *slots, uint32_t count, KEL_XML_ATTR *attr, uint32_t hash) {
+void IndexPut(uint32_t *slots, uint32_t count, uint32_t hash) {
     uint32_t mask = count - 1;
-    for (uint32_t i = hash & mask;; i = (i + 1) & mask) {
-        if (slots[i].attr == nullptr) {
-            slots[i] = {attr, hash};
-            return true;
-        }
-        if (slots[i].hash == hash && SameKey(slots[i].attr, attr)) return false;
+    uint32_t i = hash & mask;
+    while (slots[i] != 0) i = (i + 1) & mask;
+    slots[i] = hash;
+}
+
+// False when `element`'s list holds `attr`'s key already; else its hash is indexed.
+bool IndexInsert(uint32_t *slots, uint32_t count, const KEL_XML_NODE *element,
+                 const KEL_XML_ATTR *attr, uint32_t hash) {
+    uint32_t mask = count - 1;
+    for (uint32_t i = hash & mask; slots[i] != 0; i = (i + 1) & mask) {
+        if (slots[i] != hash) continue;
+        for (const KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
+            if (SameKey(other, attr)) return false;
+        break;  // a hash shared by different keys: the walk is done once
     }
+    IndexPut(slots, count, hash);
+    return true;
 }
 
 // (Re)builds the index of the current element's attributes with `slots` slots. A new
-// block takes the entries of the index in use, hashes and all; a block kept from an
-// earlier tag is filled again from the attribute list.
+// block takes the hashes of the index in use; a block kept from an earlier tag is
+// filled again from the attribute list.
 uint32_t BuildIndex(KEL_XML_PARSE_CTX *context, uint32_t slots) {
-    auto *old = static_cast<AttrSlot *>(context->attrIndex);
+    auto *old = static_cast<uint32_t *>(context->attrIndex);
     uint32_t oldSlots = context->attrIndexSlots;
+    size_t bytes = static_cast<size_t>(slots) * sizeof(uint32_t);
     if (slots > context->attrIndexSize) {
-        auto *index =
-            static_cast<AttrSlot *>(XmlMalloc(static_cast<size_t>(slots) * sizeof(AttrSlot)));
+        auto *index = static_cast<uint32_t *>(XmlMalloc(bytes));
         if (index == nullptr) return KEL_XML_ERR_NO_MEMORY;
-        std::memset(index, 0, static_cast<size_t>(slots) * sizeof(AttrSlot));
+        std::memset(index, 0, bytes);
         for (uint32_t i = 0; i < oldSlots; ++i)
-            if (old[i].attr != nullptr) IndexInsert(index, slots, old[i].attr, old[i].hash);
+            if (old[i] != 0) IndexPut(index, slots, old[i]);
         XmlFree(old);
         context->attrIndex = index;
         context->attrIndexSize = slots;
         context->attrIndexSlots = slots;
         if (oldSlots != 0) return 0;
     } else {
-        std::memset(old, 0, static_cast<size_t>(slots) * sizeof(AttrSlot));
+        std::memset(old, 0, bytes);
         context->attrIndexSlots = slots;
     }
-    auto *index = static_cast<AttrSlot *>(context->attrIndex);
+    auto *index = static_cast<uint32_t *>(context->attrIndex);
     for (KEL_XML_ATTR *attr = context->current->firstAttr; attr; attr = attr->nextSibling)
-        IndexInsert(index, slots, attr, HashKey(attr));
+        IndexPut(index, slots, HashKey(attr));  // the list holds no duplicate
     return 0;
 }
 
@@ -200,13 +206,13 @@ uint32_t XmlAppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) noexcept 
         uint64_t wanted = (static_cast<uint64_t>(context->attrCount) + 1) * 2;
         if (wanted > context->attrIndexSlots) {
             uint64_t slots = context->attrIndexSlots ? context->attrIndexSlots : kFirstIndexSlots;
-            while (slots < wanted) slots *= 2;
-            if (slots > UINT32_MAX / sizeof(AttrSlot)) return KEL_XML_ERR_NO_MEMORY;
+            while (slots < wanted) slots *= 4;
+            if (slots > UINT32_MAX / sizeof(uint32_t)) return KEL_XML_ERR_NO_MEMORY;
             uint32_t result = BuildIndex(context, static_cast<uint32_t>(slots));
             if (result != 0) return result;
         }
-        if (!IndexInsert(static_cast<AttrSlot *>(context->attrIndex), context->attrIndexSlots, attr,
-                         HashKey(attr)))
+        if (!IndexInsert(static_cast<uint32_t *>(context->attrIndex), context->attrIndexSlots,
+                         element, attr, HashKey(attr)))
             return KEL_XML_ERR_DUPLICATE;
     }
     if (context->attrTail == nullptr)
