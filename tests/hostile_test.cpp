@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "support/cases.h"
 #include "support/vx_test.h"
@@ -114,6 +117,55 @@ TEST(Hostile, HundredThousandAttributesKeepOrderAndRefuseDuplicates) {
         }
         EXPECT_EQ(parse((text + " x1='1' p:x0='' y:x0=''/>").c_str(), &other.node), 0u);
     }
+}
+
+// 256 names that FNV-1a from its usual start value sends to one hash: each is one
+// choice from each of eight pairs of blocks that collide at that point.
+std::vector<std::string> NamesSharingOneHash() {
+    const char *pairs[8][2] = {{"yaczfa", "glbppa"}, {"feowqa", "xxaaab"}, {"ikzlea", "yabaab"},
+                               {"wnbwqa", "yabaab"}, {"ikzlea", "yabaab"}, {"wnbwqa", "yabaab"},
+                               {"ikzlea", "yabaab"}, {"wnbwqa", "yabaab"}};
+    std::vector<std::string> names;
+    for (unsigned choice = 0; choice < 256; ++choice) {
+        std::string name;
+        for (unsigned block = 0; block < 8; ++block) name += pairs[block][(choice >> block) & 1];
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The duplicate index keeps distinct names apart and finds a duplicate whatever the
+// salt of its hash, also when every name shares one hash; each parse draws a salt of
+// its own, so that no text can be written whose names share one.
+TEST(Hostile, NamesSharingOneHashStayDistinctAndDuplicatesAreFound) {
+    const std::vector<std::string> names = NamesSharingOneHash();
+    std::string text = "<r";
+    for (size_t i = 0; i < names.size(); ++i)
+        text += " " + names[i] + "='" + std::to_string(i) + "'";
+    constexpr uint32_t kUsualStart = 2166136261u;
+    for (uint32_t salt : {kUsualStart, 0u}) {
+        XmlTestAttrHashSalt(salt);
+        for (bool pooled : {false, true}) {
+            auto parse = vxt::Parser(pooled);
+            vxt::Tree doc, other;
+            ASSERT_EQ(parse((text + "/>").c_str(), &doc.node), 0u);
+            size_t i = 0;
+            for (KEL_XML_ATTR *a = doc.node->firstAttr; a; a = a->nextSibling, ++i)
+                ASSERT_TRUE(i < names.size() && a->name == names[i]) << i;
+            EXPECT_EQ(i, names.size());
+            EXPECT_EQ(parse((text + " " + names[200] + "=''/>").c_str(), &other.node),
+                      KEL_XML_ERR_SYNTAX);
+            EXPECT_EQ(other.node, nullptr);
+        }
+    }
+    XmlTestAttrHashSalt(0);
+    std::set<uint32_t> salts;
+    for (int i = 0; i < 4; ++i) {
+        vxt::Tree doc;
+        ASSERT_EQ(KEL_XML_ParseEx((text + "/>").c_str(), &doc.node), 0u);
+        salts.insert(XmlTestLastAttrHashSalt());
+    }
+    EXPECT_EQ(salts.size(), 4u);
 }
 
 TEST(Hostile, SixtyFourMegabyteNameAndValue) {

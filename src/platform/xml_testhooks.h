@@ -1,5 +1,6 @@
-// xml_testhooks.h - controls of the test build's heap (VX_TESTING only): live
-// block counting for leak checks and failure of the Nth allocation.
+// xml_testhooks.h - controls of the test build (VX_TESTING only): live heap block
+// counting for leak checks, failure of the Nth allocation, and a fixed salt for the
+// hash of the parser's attribute index.
 #pragma once
 
 #include <cstdint>
@@ -14,4 +15,8 @@ int64_t XmlTestLiveBlocks() noexcept;
 uint64_t XmlTestAllocCalls() noexcept;
 // True once an armed failure has been delivered (reset by XmlTestFailAt).
 bool XmlTestFailureHit() noexcept;
+// Makes every parse salt its duplicate-attribute hash with `salt` (0: drawn as usual).
+void XmlTestAttrHashSalt(uint32_t salt) noexcept;
+// The salt most recently drawn for a duplicate-attribute index.
+uint32_t XmlTestLastAttrHashSalt() noexcept;
 #endif

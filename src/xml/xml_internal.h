@@ -125,6 +125,7 @@ struct KEL_XML_PARSE_CTX {
     void *attrIndex;          // hash index of those attributes once there are many (heap)
     uint32_t attrIndexSlots;  // slots of attrIndex in use for `current`; 0: not built yet
     uint32_t attrIndexSize;   // slots allocated in attrIndex
+    uint32_t attrHashSalt;    // salt of attrIndex's hash, drawn anew for each tag it serves
     char *recordNext;         // pooled parse: the chunk that records are cut from, in order,
     char *recordEnd;          //   and its end
     char *stringNext;         // pooled parse: the chunk that strings are cut from, in order,

@@ -1,7 +1,10 @@
 // xml_scan.cpp - the markup scanner: prolog, tokenizer, start tags with their
 // attribute lists, end tags, character data and the split of qualified names.
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
+#include "../platform/xml_testhooks.h"
 #include "xml_parse.h"
 
 namespace {
@@ -61,6 +64,9 @@ uint32_t SplitAttrName(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr, const cha
 // keys' hashes only (never 0), four bytes a slot so that a large tag's index stays in
 // cache; a hash found there sends the check to the list. The result is the same as
 // XmlLinkAttr's: the list in document order, a duplicate refused.
+//
+// The hash is salted, the salt drawn for each tag: without it, a text can be written
+// whose thousands of names all share one hash, and the check turns quadratic.
 constexpr uint32_t kFirstIndexSlots = 32;
 
 inline bool SameString(const char *a, const char *b) {
@@ -72,8 +78,29 @@ inline bool SameKey(const KEL_XML_ATTR *a, const KEL_XML_ATTR *b) {
     return SameString(a->name, b->name) && SameString(a->prefix, b->prefix);
 }
 
-uint32_t HashKey(const KEL_XML_ATTR *attr) {
-    uint32_t hash = 2166136261u;
+#ifdef VX_TESTING
+std::atomic<uint32_t> gFixedSalt{0}, gLastSalt{0};
+#endif
+
+// A salt that no author of a text can know: where the system placed this parse's
+// context and this library, the clock and a running count, mixed.
+uint32_t DrawSalt(const KEL_XML_PARSE_CTX *context) {
+#ifdef VX_TESTING
+    if (uint32_t fixed = gFixedSalt.load(std::memory_order_relaxed)) return fixed;
+#endif
+    static std::atomic<uint64_t> draws{0};
+    uint64_t x =
+        reinterpret_cast<uintptr_t>(context) ^ (reinterpret_cast<uintptr_t>(&draws) << 17) ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        draws.fetch_add(1, std::memory_order_relaxed) * 0x9E3779B97F4A7C15u;
+    x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDu;
+    x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53u;
+    return static_cast<uint32_t>(x ^ (x >> 33));
+}
+
+// FNV-1a over name and prefix, started from the salt.
+uint32_t HashKey(const KEL_XML_ATTR *attr, uint32_t salt) {
+    uint32_t hash = salt;
     for (const char *p = attr->name; p && *p; ++p)
         hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
     if (attr->prefix != nullptr) {
@@ -127,9 +154,15 @@ uint32_t BuildIndex(KEL_XML_PARSE_CTX *context, uint32_t slots) {
         std::memset(old, 0, bytes);
         context->attrIndexSlots = slots;
     }
+    if (oldSlots == 0) {  // a new tag
+        context->attrHashSalt = DrawSalt(context);
+#ifdef VX_TESTING
+        gLastSalt.store(context->attrHashSalt, std::memory_order_relaxed);
+#endif
+    }
     auto *index = static_cast<uint32_t *>(context->attrIndex);
     for (KEL_XML_ATTR *attr = context->current->firstAttr; attr; attr = attr->nextSibling)
-        IndexPut(index, slots, HashKey(attr));  // the list holds no duplicate
+        IndexPut(index, slots, HashKey(attr, context->attrHashSalt));  // no duplicate there
     return 0;
 }
 
@@ -197,6 +230,13 @@ uint32_t XmlSplitStoredName(KEL_XML_PARSE_CTX *context, KEL_XML_NODE *element, s
     return SplitWith(store, release, element->name, length, &element->prefix, nullptr, false);
 }
 
+#ifdef VX_TESTING
+void XmlTestAttrHashSalt(uint32_t salt) noexcept {
+    gFixedSalt.store(salt, std::memory_order_relaxed);
+}
+uint32_t XmlTestLastAttrHashSalt() noexcept { return gLastSalt.load(std::memory_order_relaxed); }
+#endif
+
 uint32_t XmlAppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) noexcept {
     KEL_XML_NODE *element = context->current;
     if (context->attrCount < kXmlLinearAttrs) {
@@ -212,7 +252,7 @@ uint32_t XmlAppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) noexcept 
             if (result != 0) return result;
         }
         if (!IndexInsert(static_cast<uint32_t *>(context->attrIndex), context->attrIndexSlots,
-                         element, attr, HashKey(attr)))
+                         element, attr, HashKey(attr, context->attrHashSalt)))
             return KEL_XML_ERR_DUPLICATE;
     }
     if (context->attrTail == nullptr)
