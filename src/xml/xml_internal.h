@@ -121,11 +121,11 @@ struct KEL_XML_PARSE_CTX {
     uint32_t tokenFlags;      // of the recorded word: "&" or CDATA seen (1), ":" seen (2)
     uint32_t nameFlags;       // tokenFlags of the name in the start tag read last
     uint32_t attrCount;       // attributes of `current` read so far in its start tag
+    uint32_t attrHashSalt;    // salt of attrIndex's hash, drawn anew for each tag it serves
     KEL_XML_ATTR *attrTail;   // the last of them, so that appending takes no walk
     void *attrIndex;          // hash index of those attributes once there are many (heap)
     uint32_t attrIndexSlots;  // slots of attrIndex in use for `current`; 0: not built yet
     uint32_t attrIndexSize;   // slots allocated in attrIndex
-    uint32_t attrHashSalt;    // salt of attrIndex's hash, drawn anew for each tag it serves
     char *recordNext;         // pooled parse: the chunk that records are cut from, in order,
     char *recordEnd;          //   and its end
     char *stringNext;         // pooled parse: the chunk that strings are cut from, in order,
