@@ -1,7 +1,10 @@
 // decode_test.cpp - decoded copies of raw stretches: entities, character references
 // in UTF-8 of every width, CDATA sections, and stretches that end too early (the
 // table is tests/data/decode.txt).
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/cases.h"
 #include "support/vx_test.h"
@@ -58,5 +61,68 @@ TEST(Decode, CharRefLengthAndUtf8Widths) {
     for (const auto &[codePoint, bytes] : kWidths) {
         char out[4] = {};
         EXPECT_EQ(XmlEncodeUtf8(out, codePoint), bytes) << std::hex << codePoint;
+    }
+}
+
+namespace {
+
+// A short stretch decoded on its own (no block search): what that piece must become
+// inside a longer stretch.
+std::string DecodedPiece(const std::string &piece) {
+    char *copy = nullptr;
+    EXPECT_EQ(XmlCopyDecoded(nullptr, piece.c_str(), piece.size(), &copy), 0u) << piece;
+    std::string out = copy != nullptr ? copy : "";
+    XmlFree(copy);
+    return out;
+}
+
+}  // namespace
+
+// Long stretches are searched in blocks before they are decoded: wherever the block
+// boundaries fall (inside a reference, a section, a run), a stretch decodes as its
+// pieces do, one bad reference anywhere fails it, and so does a reference that the
+// stretch's end cuts.
+TEST(Decode, LongStretchesDecodeAsTheirPiecesWhereverBlocksFall) {
+    const std::string kLongRef = "&#" + std::string(200, '0') + "65;";
+    const std::string kGood[] = {"&amp;",
+                                 "&lt;",
+                                 "&gt;",
+                                 "&apos;",
+                                 "&quot;",
+                                 "&#65;",
+                                 "&#233;",
+                                 "&#x20AC;",
+                                 "&#x1F600;",
+                                 kLongRef,
+                                 "a<b",
+                                 "\xC3\xA9",
+                                 "<![CDATA[&lt;<]]>"};
+    const std::string kBad[] = {"&nbsp;", "&#xZZ;", "&#1114112;", "&amp", "&#x0"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<std::pair<std::string, const std::string *>> pieces;  // a run, a piece
+        for (size_t size = 0; size < 700;) {
+            std::string run(random() % 90, ' ');
+            for (char &c : run) c = static_cast<char>('a' + random() % 26);
+            pieces.emplace_back(run, &kGood[random() % std::size(kGood)]);
+            size += run.size() + pieces.back().second->size();
+        }
+        std::string text, bad, expected;
+        size_t badPiece = random() % pieces.size();
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const auto &[run, good] = pieces[i];
+            text += run + *good;
+            bad += run + (i == badPiece ? kBad[random() % std::size(kBad)] + "x" : *good);
+            expected += run + DecodedPiece(*good);
+        }
+        SCOPED_TRACE(text);
+        char *copy = nullptr;
+        ASSERT_EQ(XmlCopyDecoded(nullptr, text.c_str(), text.size(), &copy), 0u);
+        EXPECT_EQ(std::string(copy), expected);
+        XmlFree(copy);
+        EXPECT_EQ(XmlCopyDecoded(nullptr, bad.c_str(), bad.size(), &copy), KEL_XML_ERR_SYNTAX);
+        if (size_t at = text.find(kLongRef); at != std::string::npos) {
+            EXPECT_EQ(XmlCopyDecoded(nullptr, text.c_str(), at + 150, &copy), KEL_XML_ERR_SYNTAX);
+        }
     }
 }

@@ -106,14 +106,97 @@ XML_HOT_INLINE const char *CopyPlain(const char *p, const char *end, char **out)
     return p;
 }
 
-// Decodes [source, source + length) into destination, which has room for length
-// bytes (those after the decoded text may be overwritten); *written gets the
-// decoded length. Anything that begins inside the stretch but ends after it fails,
-// as it would when decoded against the whole text: the remaining count only shrinks.
+// The reference at p ('&'), decoded to *out; the position after it, or null when it
+// is malformed or ends after `end`.
+XML_HOT_INLINE const char *Reference(const char *p, const char *end, char **out) {
+    // The five names differ in their first letter but for "amp" and "apos".
+    const NamedEntity *entity = nullptr;
+    switch (p[1]) {
+        case 'a':
+            entity = p[2] == 'm' ? &kEntities[0] : &kEntities[3];
+            break;
+        case 'l':
+            entity = &kEntities[1];
+            break;
+        case 'g':
+            entity = &kEntities[2];
+            break;
+        case 'q':
+            entity = &kEntities[4];
+            break;
+        default:
+            break;
+    }
+    if (entity != nullptr && end - p >= 8) {  // the whole word lies in the stretch
+        uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        if ((word & entity->mask) == entity->word) {
+            *(*out)++ = entity->replacement;
+            return p + entity->text.size();
+        }
+    } else if (entity != nullptr && XmlStartsWith(p + 2, entity->text.substr(2))) {
+        if (static_cast<size_t>(end - p) < entity->text.size()) return nullptr;
+        *(*out)++ = entity->replacement;
+        return p + entity->text.size();
+    }
+    uint32_t refLength = 0;
+    uint32_t codePoint = CharRef(p, &refLength);
+    if (codePoint == 0 || static_cast<size_t>(end - p) < refLength) return nullptr;
+    uint32_t bytes = EncodeUtf8(*out, codePoint);
+    if (bytes == 0) return nullptr;
+    *out += bytes;
+    return p + refLength;
+}
+
+#if defined(__SSE2__)
+// Bit i set: p[i] is '&' or '<', for the 64 bytes from p.
+XML_HOT_INLINE uint64_t Marks64(const char *p) {
+    const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<');
+    uint64_t marks = 0;
+    for (int i = 0; i < 4; ++i) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
+        auto bits = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, amp), _mm_cmpeq_epi8(block, lt))));
+        marks |= static_cast<uint64_t>(bits) << (16 * i);
+    }
+    return marks;
+}
+XML_HOT_INLINE void Copy64(char *to, const char *from) {
+    for (int i = 0; i < 4; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * i)));
+}
+#endif
+
 uint32_t Decode(char *destination, const char *source, size_t length, size_t *written) {
     const char *p = source;
     const char *end = source + length;
     char *out = destination;
+#if defined(__SSE2__)
+    // Blocks of 64 bytes are searched before anything in them is decoded, so that the
+    // search does not wait for each reference's length. While 144 bytes remain from a
+    // block, 64 bytes can be copied from anywhere up to its end (the copy stays in the
+    // room of the source's length) and a reference in it has 16 bytes before `end`.
+    while (end - p >= 144) {
+        const char *block = p;
+        uint64_t marks = Marks64(block);
+        for (; marks != 0; marks &= marks - 1) {
+            const char *mark = block + __builtin_ctzll(marks);
+            Copy64(out, p);
+            out += mark - p;
+            p = mark;
+            if (*p == '<') goto careful;  // CDATA or a stray "<"
+            p = Reference(p, end, &out);
+            if (p == nullptr) return KEL_XML_ERR_SYNTAX;
+        }
+        if (p < block + 64) {
+            Copy64(out, p);
+            out += block + 64 - p;
+            p = block + 64;
+        }
+    }
+careful:
+#endif
     while (p < end) {
         p = CopyPlain(p, end, &out);
         if (p == end) break;
@@ -131,50 +214,12 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
             p = close + kXmlTokens[kTokCdataClose].size();
             continue;
         }
-        // The five names differ in their first letter but for "amp" and "apos".
-        const NamedEntity *entity = nullptr;
-        switch (p[1]) {
-            case 'a':
-                entity = p[2] == 'm' ? &kEntities[0] : &kEntities[3];
-                break;
-            case 'l':
-                entity = &kEntities[1];
-                break;
-            case 'g':
-                entity = &kEntities[2];
-                break;
-            case 'q':
-                entity = &kEntities[4];
-                break;
-            default:
-                break;
-        }
-        if (entity != nullptr && end - p >= 8) {  // the whole word lies in the stretch
-            uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            if ((word & entity->mask) == entity->word) {
-                *out++ = entity->replacement;
-                p += entity->text.size();
-                continue;
-            }
-        } else if (entity != nullptr && XmlStartsWith(p + 2, entity->text.substr(2))) {
-            if (static_cast<size_t>(end - p) < entity->text.size()) return KEL_XML_ERR_SYNTAX;
-            *out++ = entity->replacement;
-            p += entity->text.size();
-            continue;
-        }
-        uint32_t refLength = 0;
-        uint32_t codePoint = CharRef(p, &refLength);
-        if (codePoint == 0 || static_cast<size_t>(end - p) < refLength) return KEL_XML_ERR_SYNTAX;
-        uint32_t bytes = EncodeUtf8(out, codePoint);
-        if (bytes == 0) return KEL_XML_ERR_SYNTAX;
-        out += bytes;
-        p += refLength;
+        p = Reference(p, end, &out);
+        if (p == nullptr) return KEL_XML_ERR_SYNTAX;
     }
     *written = static_cast<size_t>(out - destination);
     return 0;
 }
-
 bool HoldsNoMarkup(const char *source, size_t length) {
     return XmlFindAny(source, source + length, '&', '<', '&') == source + length;
 }
