@@ -169,36 +169,47 @@ XML_HOT_INLINE void Copy64(char *to, const char *from) {
 }
 #endif
 
+#if defined(__SSE2__)
+// Decodes from p while 144 bytes remain, up to the first "<": the position reached
+// (*out moved along), or null for a bad reference. Blocks of 64 bytes are searched
+// before anything in them is decoded, so that the search does not wait for each
+// reference's length. With 144 bytes left from a block, 64 bytes can be copied from
+// anywhere up to its end (the copy stays in the room of the source's length) and a
+// reference in it has 16 bytes before `end`.
+XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **out) {
+    char *to = *out;
+    while (end - p >= 144) {
+        const char *block = p;
+        for (uint64_t marks = Marks64(block); marks != 0; marks &= marks - 1) {
+            const char *mark = block + __builtin_ctzll(marks);
+            Copy64(to, p);
+            to += mark - p;
+            p = mark;
+            if (*p == '<') break;  // CDATA or a stray "<": the caller's step
+            p = Reference(p, end, &to);
+            if (p == nullptr) return nullptr;
+        }
+        if (*p == '<') break;
+        if (p < block + 64) {
+            Copy64(to, p);
+            to += block + 64 - p;
+            p = block + 64;
+        }
+    }
+    *out = to;
+    return p;
+}
+#else
+XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *, char **) { return p; }
+#endif
+
 uint32_t Decode(char *destination, const char *source, size_t length, size_t *written) {
     const char *p = source;
     const char *end = source + length;
     char *out = destination;
-#if defined(__SSE2__)
-    // Blocks of 64 bytes are searched before anything in them is decoded, so that the
-    // search does not wait for each reference's length. While 144 bytes remain from a
-    // block, 64 bytes can be copied from anywhere up to its end (the copy stays in the
-    // room of the source's length) and a reference in it has 16 bytes before `end`.
-    while (end - p >= 144) {
-        const char *block = p;
-        uint64_t marks = Marks64(block);
-        for (; marks != 0; marks &= marks - 1) {
-            const char *mark = block + __builtin_ctzll(marks);
-            Copy64(out, p);
-            out += mark - p;
-            p = mark;
-            if (*p == '<') goto careful;  // CDATA or a stray "<"
-            p = Reference(p, end, &out);
-            if (p == nullptr) return KEL_XML_ERR_SYNTAX;
-        }
-        if (p < block + 64) {
-            Copy64(out, p);
-            out += block + 64 - p;
-            p = block + 64;
-        }
-    }
-careful:
-#endif
     while (p < end) {
+        p = DecodeBlocks(p, end, &out);
+        if (p == nullptr) return KEL_XML_ERR_SYNTAX;
         p = CopyPlain(p, end, &out);
         if (p == end) break;
         if (*p == '<') {
@@ -221,6 +232,7 @@ careful:
     *written = static_cast<size_t>(out - destination);
     return 0;
 }
+
 bool HoldsNoMarkup(const char *source, size_t length) {
     return XmlFindAny(source, source + length, '&', '<', '&') == source + length;
 }
