@@ -185,11 +185,13 @@ XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **o
             Copy64(to, p);
             to += mark - p;
             p = mark;
-            if (*p == '<') break;  // CDATA or a stray "<": the caller's step
+            if (*p == '<') {  // CDATA or a stray "<": the caller's step
+                *out = to;
+                return p;
+            }
             p = Reference(p, end, &to);
             if (p == nullptr) return nullptr;
         }
-        if (*p == '<') break;
         if (p < block + 64) {
             Copy64(to, p);
             to += block + 64 - p;
