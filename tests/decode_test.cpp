@@ -1,6 +1,7 @@
 // decode_test.cpp - decoded copies of raw stretches: entities, character references
 // in UTF-8 of every width, CDATA sections, and stretches that end too early (the
 // table is tests/data/decode.txt).
+#include <cstdio>
 #include <random>
 #include <string>
 #include <utility>
@@ -123,6 +124,44 @@ TEST(Decode, LongStretchesDecodeAsTheirPiecesWhereverBlocksFall) {
         EXPECT_EQ(XmlCopyDecoded(nullptr, bad.c_str(), bad.size(), &copy), KEL_XML_ERR_SYNTAX);
         if (size_t at = text.find(kLongRef); at != std::string::npos) {
             EXPECT_EQ(XmlCopyDecoded(nullptr, text.c_str(), at + 150, &copy), KEL_XML_ERR_SYNTAX);
+        }
+    }
+}
+
+// A parse remembers the references it has decoded, by their text. Far more distinct
+// references than the memo has slots, in random order and repeated, in texts and in
+// values, on the heap and in a pool: each decodes as it does on its own. A bad
+// reference that shares its first bytes with a remembered one still fails.
+TEST(Decode, ParsesRememberReferencesWithoutMixingThemUp) {
+    std::vector<std::string> refs = {"&amp;", "&lt;", "&gt;", "&apos;", "&quot;", "&#x10348;"};
+    for (uint32_t c = 0x100; c < 0x900; c += 3) {
+        char ref[16];
+        std::snprintf(ref, sizeof ref, c % 2 ? "&#x%X;" : "&#%u;", c);
+        refs.push_back(ref);
+    }
+    std::mt19937 random(11);
+    std::string text, expected;
+    for (int i = 0; i < 6000; ++i) {
+        const std::string &ref = refs[random() % refs.size()];
+        std::string run(random() % 12, 'r');
+        text += run + ref;
+        expected += run + DecodedPiece(ref);
+    }
+    const std::string value = text.substr(0, 3000), valueExpected = DecodedPiece(value);
+    const std::string document =
+        "<a v=\"" + value + "\"><b>" + text + "</b><c>" + text + "</c></a>";
+    for (bool pooled : {false, true}) {
+        SCOPED_TRACE(pooled ? "pool" : "heap");
+        vxt::Tree doc;
+        ASSERT_EQ(vxt::Parser(pooled)(document.c_str(), &doc.node), 0u);
+        EXPECT_TRUE(vxt::Str(doc->firstAttr->value) == valueExpected);
+        EXPECT_TRUE(vxt::Str(doc->firstChild->value) == expected);
+        EXPECT_TRUE(vxt::Str(doc->lastChild->value) == expected);
+        for (const char *bad : {"&ampx;", "&amp", "&#x2Z;", "&lt;&lx;"}) {
+            vxt::Tree failed;
+            std::string broken = "<a><b>" + text + "</b><c>" + text.substr(0, 2000) + bad +
+                                 text.substr(2000) + "</c></a>";
+            EXPECT_EQ(vxt::Parser(pooled)(broken.c_str(), &failed.node), KEL_XML_ERR_SYNTAX) << bad;
         }
     }
 }

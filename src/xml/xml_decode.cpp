@@ -169,6 +169,47 @@ XML_HOT_INLINE void Copy64(char *to, const char *from) {
 }
 #endif
 
+// The bytes of the reference at p up to its ";" when that is among its first 8, zeros
+// after it (the key of a memo slot); 0 otherwise. *length: the reference's length.
+XML_HOT_INLINE uint64_t ReferenceText(const char *p, uint32_t *length) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    uint64_t x = word ^ 0x3B3B3B3B3B3B3B3Bull;  // ";" bytes become zero
+    uint64_t zeros = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+    if (zeros == 0) return 0;
+    uint32_t bytes = static_cast<uint32_t>(__builtin_ctzll(zeros)) / 8 + 1;  // the first ";"
+    *length = bytes;
+    return bytes == 8 ? word : word & ((uint64_t{1} << (8 * bytes)) - 1);
+}
+
+XML_HOT_INLINE XmlRefMemo::Slot &MemoSlot(XmlRefMemo *memo, uint64_t text) {
+    return memo->slots[(text * 0x9E3779B97F4A7C15ull) >> (64 - XmlRefMemo::kBits)];
+}
+
+// Reference() through the memo: a reference seen before is written from its slot, as
+// 4 bytes (a reference is at least 4 long, so they stay in the room it leaves), and
+// one decoded now fills the slot of its text. 16 bytes from p can be read.
+XML_HOT_INLINE const char *RememberedReference(const char *p, const char *end, char **out,
+                                               XmlRefMemo *memo) {
+    uint32_t length = 0;
+    uint64_t text = ReferenceText(p, &length);
+    if (text == 0) return Reference(p, end, out);
+    XmlRefMemo::Slot &slot = MemoSlot(memo, text);
+    if (slot.text == text) {
+        std::memcpy(*out, &slot.decoded, 4);
+        *out += slot.length;
+        return p + length;
+    }
+    char *from = *out;
+    const char *next = Reference(p, end, out);
+    if (next == p + length) {  // decoded, and the reference ended at its first ";"
+        slot.text = text;
+        std::memcpy(&slot.decoded, from, 4);
+        slot.length = static_cast<uint32_t>(*out - from);
+    }
+    return next;
+}
+
 #if defined(__SSE2__)
 // Decodes from p while 144 bytes remain, up to the first "<": the position reached
 // (*out moved along), or null for a bad reference. Blocks of 64 bytes are searched
@@ -176,7 +217,9 @@ XML_HOT_INLINE void Copy64(char *to, const char *from) {
 // reference's length. With 144 bytes left from a block, 64 bytes can be copied from
 // anywhere up to its end (the copy stays in the room of the source's length) and a
 // reference in it has 16 bytes before `end`.
-XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **out) {
+template <bool kMemo>
+XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **out,
+                                        XmlRefMemo *memo) {
     char *to = *out;
     while (end - p >= 144) {
         const char *block = p;
@@ -189,7 +232,7 @@ XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **o
                 *out = to;
                 return p;
             }
-            p = Reference(p, end, &to);
+            p = kMemo ? RememberedReference(p, end, &to, memo) : Reference(p, end, &to);
             if (p == nullptr) return nullptr;
         }
         if (p < block + 64) {
@@ -202,15 +245,20 @@ XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **o
     return p;
 }
 #else
-XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *, char **) { return p; }
+template <bool kMemo>
+XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *, char **, XmlRefMemo *) {
+    return p;
+}
 #endif
 
-uint32_t Decode(char *destination, const char *source, size_t length, size_t *written) {
+template <bool kMemo>
+uint32_t Decode(char *destination, const char *source, size_t length, size_t *written,
+                XmlRefMemo *memo) {
     const char *p = source;
     const char *end = source + length;
     char *out = destination;
     while (p < end) {
-        p = DecodeBlocks(p, end, &out);
+        p = DecodeBlocks<kMemo>(p, end, &out, memo);
         if (p == nullptr) return KEL_XML_ERR_SYNTAX;
         p = CopyPlain(p, end, &out);
         if (p == end) break;
@@ -235,20 +283,32 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
     return 0;
 }
 
+// Decode with the memo where the block loop will run, without it elsewhere.
+uint32_t DecodeWith(char *destination, const char *source, size_t length, size_t *written,
+                    XmlRefMemo *memo) {
+    if (memo == nullptr || length < 144)
+        return Decode<false>(destination, source, length, written, nullptr);
+    if (!memo->ready) {
+        std::memset(memo->slots, 0, sizeof memo->slots);
+        memo->ready = 1;
+    }
+    return Decode<true>(destination, source, length, written, memo);
+}
+
 bool HoldsNoMarkup(const char *source, size_t length) {
     return XmlFindAny(source, source + length, '&', '<', '&') == source + length;
 }
 
 }  // namespace
 
-uint32_t XmlFillDecoded(char *copy, const char *source, size_t length) noexcept {
+uint32_t XmlFillDecoded(char *copy, const char *source, size_t length, XmlRefMemo *memo) noexcept {
     if (HoldsNoMarkup(source, length)) {
         std::memcpy(copy, source, length);
         copy[length] = '\0';
         return 0;
     }
     size_t written = 0;
-    uint32_t result = Decode(copy, source, length, &written);
+    uint32_t result = DecodeWith(copy, source, length, &written, memo);
     if (result != 0) return result;
     // The bytes behind the decoded text stay zero, as in a cleared copy.
     std::memset(copy + written, 0, length + 1 - written);
@@ -276,7 +336,7 @@ uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length,
 uint32_t XmlDecodeText(char *destination, const char *source, int32_t length) noexcept {
     if (length < 0) return KEL_XML_ERR_SYNTAX;  // the count is already below zero
     size_t written = 0;
-    return Decode(destination, source, static_cast<size_t>(length), &written);
+    return DecodeWith(destination, source, static_cast<size_t>(length), &written, nullptr);
 }
 
 uint32_t XmlParseCharRef(const char *position, uint32_t *length) noexcept {

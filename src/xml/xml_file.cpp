@@ -20,13 +20,6 @@ uint32_t DropBuffer(KEL_XML_PARSE_CTX *context, FILE *stream) {
     return KEL_XML_ERR_FILE_READ;
 }
 
-// A cleared parse context from the heap, or null.
-KEL_XML_PARSE_CTX *NewParseCtx() {
-    auto *context = static_cast<KEL_XML_PARSE_CTX *>(XmlMalloc(sizeof(KEL_XML_PARSE_CTX)));
-    if (context != nullptr) memset_s(context, sizeof *context, 0, sizeof *context);
-    return context;
-}
-
 // Loads the whole file, NUL-terminated, into the context's own buffer. The
 // stream is closed exactly once on every path after a successful open.
 uint32_t XmlLoadFile(KEL_XML_PARSE_CTX *context, const char *path) {
@@ -74,7 +67,7 @@ namespace {
 uint32_t ParseFileInto(const char *path, KEL_XML_NODE **document, bool pooled) {
     if (path == nullptr || document == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     *document = nullptr;
-    KEL_XML_PARSE_CTX *context = NewParseCtx();
+    KEL_XML_PARSE_CTX *context = XmlNewParseCtx();
     if (context == nullptr) return KEL_XML_ERR_NO_MEMORY;
     uint32_t result = XmlLoadFile(context, path);
     if (result == 0 && pooled) {

@@ -104,7 +104,21 @@ KEL_XML_ATTR *XmlFindAttr(const KEL_XML_NODE *element, const char *prefix,
 uint32_t XmlLinkAttr(KEL_XML_ATTR *attr, KEL_XML_NODE *element) noexcept;
 
 // ---- Parsing (xml_parse.cpp) ----------------------------------------------------
-// State of one parse; allocated cleared from the heap by the entry points.
+// References decoded before in one parse, by their text: a reference decodes the same
+// wherever it stands, and a text tends to use a few of them again and again. The
+// slots are cleared when the memo is first used (`ready`), not with the context.
+struct XmlRefMemo {
+    struct Slot {
+        uint64_t text;     // the reference up to its ";" (at most 8 bytes), zeros after; 0: free
+        uint32_t decoded;  // its decoded bytes, the first in the lowest byte
+        uint32_t length;   // count of decoded bytes
+    };
+    static constexpr int kBits = 8;
+    uint32_t ready;
+    Slot slots[1 << kBits];
+};
+
+// State of one parse; from the heap (XmlNewParseCtx), cleared but for the memo's slots.
 struct KEL_XML_PARSE_CTX {
     KEL_XML_POOL *pool;       // storage of every record and string; null: heap
     const char *buffer;       // start of the NUL-terminated text
@@ -131,7 +145,11 @@ struct KEL_XML_PARSE_CTX {
     char *stringNext;         // pooled parse: the chunk that strings are cut from, in order,
     char *stringEnd;          //   and its end
     const char *end;          // the terminating NUL of buffer
+    XmlRefMemo refMemo;       // of the parse's decoding, last: cleared only when first used
 };
+
+// A parse context from the heap, cleared but for the memo's slots; null when out of memory.
+KEL_XML_PARSE_CTX *XmlNewParseCtx() noexcept;
 
 // Parses the context's buffer and always consumes the context (and the buffer
 // unless borrowed). 0 with *document set, KEL_XML_ERR_NO_MEMORY (document node)

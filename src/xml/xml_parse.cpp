@@ -5,9 +5,8 @@
 namespace {
 
 KEL_XML_PARSE_CTX *NewContext(const char *text) {
-    auto *context = static_cast<KEL_XML_PARSE_CTX *>(XmlMalloc(sizeof(KEL_XML_PARSE_CTX)));
+    KEL_XML_PARSE_CTX *context = XmlNewParseCtx();
     if (context == nullptr) return nullptr;
-    memset_s(context, sizeof *context, 0, sizeof *context);
     context->buffer = text;
     context->cursor = text;
     context->bufferBorrowed = 1;
@@ -93,6 +92,14 @@ uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noe
     *document = root;
     XmlFreeParseCtx(context);
     return 0;
+}
+
+KEL_XML_PARSE_CTX *XmlNewParseCtx() noexcept {
+    auto *context = static_cast<KEL_XML_PARSE_CTX *>(XmlMalloc(sizeof(KEL_XML_PARSE_CTX)));
+    if (context == nullptr) return nullptr;
+    constexpr size_t kCleared = offsetof(KEL_XML_PARSE_CTX, refMemo) + offsetof(XmlRefMemo, slots);
+    memset_s(context, kCleared, 0, kCleared);  // 4 KiB of slots stay until a long text needs them
+    return context;
 }
 
 void XmlFreeParseCtx(KEL_XML_PARSE_CTX *context) noexcept {

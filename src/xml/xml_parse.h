@@ -395,8 +395,9 @@ XML_HOT_INLINE KEL_XML_NODE *XmlParseNewRecord(KEL_XML_PARSE_CTX *context, int8_
 // KEL_XML_ERR_SYNTAX (out null, heap storage released).
 uint32_t XmlCopyDecoded(KEL_XML_POOL *pool, const char *source, size_t length, char **out) noexcept;
 // Decodes `length` bytes into `copy` (length + 1 bytes) and clears the bytes behind
-// the text; 0 or KEL_XML_ERR_SYNTAX.
-uint32_t XmlFillDecoded(char *copy, const char *source, size_t length) noexcept;
+// the text; 0 or KEL_XML_ERR_SYNTAX. A parse passes its memo of references.
+uint32_t XmlFillDecoded(char *copy, const char *source, size_t length,
+                        XmlRefMemo *memo = nullptr) noexcept;
 // XmlCopyDecoded in the parse's storage; `plain` says that a scan already made found
 // no "&" and no "<" in the stretch, so that it is copied as it stands.
 XML_HOT_INLINE uint32_t XmlStoreText(KEL_XML_PARSE_CTX *context, const char *source, size_t length,
@@ -411,7 +412,7 @@ XML_HOT_INLINE uint32_t XmlStoreText(KEL_XML_PARSE_CTX *context, const char *sou
         copy[length] = '\0';
         return 0;
     }
-    uint32_t result = XmlFillDecoded(copy, source, length);
+    uint32_t result = XmlFillDecoded(copy, source, length, &context->refMemo);
     if (result != 0) {
         if (context->pool == nullptr) XmlFree(copy);
         *out = nullptr;
