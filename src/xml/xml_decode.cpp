@@ -210,18 +210,20 @@ XML_HOT_INLINE const char *RememberedReference(const char *p, const char *end, c
     return next;
 }
 
+// The block loop runs while this many bytes remain: a 64-byte copy from inside a
+// block reaches at most 127 bytes past its start, and 16 are kept as a margin.
+constexpr ptrdiff_t kBlockRoom = 64 + 64 + 16;
+
 #if defined(__SSE2__)
-// Decodes from p while 144 bytes remain, up to the first "<": the position reached
+// Decodes from p while kBlockRoom bytes remain, up to the first "<": the position reached
 // (*out moved along), or null for a bad reference. Blocks of 64 bytes are searched
 // before anything in them is decoded, so that the search does not wait for each
-// reference's length. With 144 bytes left from a block, 64 bytes can be copied from
-// anywhere up to its end (the copy stays in the room of the source's length) and a
-// reference in it has 16 bytes before `end`.
+// reference's length. The copies stay in the room of the source's length.
 template <bool kMemo>
 XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *end, char **out,
                                         XmlRefMemo *memo) {
     char *to = *out;
-    while (end - p >= 144) {
+    while (end - p >= kBlockRoom) {
         const char *block = p;
         for (uint64_t marks = Marks64(block); marks != 0; marks &= marks - 1) {
             const char *mark = block + __builtin_ctzll(marks);
@@ -251,6 +253,10 @@ XML_HOT_INLINE const char *DecodeBlocks(const char *p, const char *, char **, Xm
 }
 #endif
 
+// Decodes [source, source + length) into destination, which has room for length
+// bytes (those after the decoded text may be overwritten); *written gets the
+// decoded length. Anything that begins inside the stretch but ends after it fails,
+// as it would when decoded against the whole text: the remaining count only shrinks.
 template <bool kMemo>
 uint32_t Decode(char *destination, const char *source, size_t length, size_t *written,
                 XmlRefMemo *memo) {
@@ -286,7 +292,7 @@ uint32_t Decode(char *destination, const char *source, size_t length, size_t *wr
 // Decode with the memo where the block loop will run, without it elsewhere.
 uint32_t DecodeWith(char *destination, const char *source, size_t length, size_t *written,
                     XmlRefMemo *memo) {
-    if (memo == nullptr || length < 144)
+    if (memo == nullptr || length < static_cast<size_t>(kBlockRoom))
         return Decode<false>(destination, source, length, written, nullptr);
     if (!memo->ready) {
         std::memset(memo->slots, 0, sizeof memo->slots);
