@@ -149,26 +149,6 @@ XML_HOT_INLINE const char *Reference(const char *p, const char *end, char **out)
     return p + refLength;
 }
 
-#if defined(__SSE2__)
-// Bit i set: p[i] is '&' or '<', for the 64 bytes from p.
-XML_HOT_INLINE uint64_t Marks64(const char *p) {
-    const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<');
-    uint64_t marks = 0;
-    for (int i = 0; i < 4; ++i) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
-        auto bits = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, amp), _mm_cmpeq_epi8(block, lt))));
-        marks |= static_cast<uint64_t>(bits) << (16 * i);
-    }
-    return marks;
-}
-XML_HOT_INLINE void Copy64(char *to, const char *from) {
-    for (int i = 0; i < 4; ++i)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * i),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * i)));
-}
-#endif
-
 // The bytes of the reference at p up to its ";" when that is among its first 8, zeros
 // after it (the key of a memo slot); 0 otherwise. *length: the reference's length.
 XML_HOT_INLINE uint64_t ReferenceText(const char *p, uint32_t *length) {
@@ -215,6 +195,24 @@ XML_HOT_INLINE const char *RememberedReference(const char *p, const char *end, c
 constexpr ptrdiff_t kBlockRoom = 64 + 64 + 16;
 
 #if defined(__SSE2__)
+// Bit i set: p[i] is '&' or '<', for the 64 bytes from p.
+XML_HOT_INLINE uint64_t Marks64(const char *p) {
+    const __m128i amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<');
+    uint64_t marks = 0;
+    for (int i = 0; i < 4; ++i) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
+        auto bits = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, amp), _mm_cmpeq_epi8(block, lt))));
+        marks |= static_cast<uint64_t>(bits) << (16 * i);
+    }
+    return marks;
+}
+XML_HOT_INLINE void Copy64(char *to, const char *from) {
+    for (int i = 0; i < 4; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * i)));
+}
+
 // Decodes from p while kBlockRoom bytes remain, up to the first "<": the position reached
 // (*out moved along), or null for a bad reference. Blocks of 64 bytes are searched
 // before anything in them is decoded, so that the search does not wait for each

@@ -77,6 +77,12 @@ inline bool SameString(const char *a, const char *b) {
 inline bool SameKey(const KEL_XML_ATTR *a, const KEL_XML_ATTR *b) {
     return SameString(a->name, b->name) && SameString(a->prefix, b->prefix);
 }
+// True when `element`'s list holds an attribute with `attr`'s prefix and name.
+inline bool ListHoldsKey(const KEL_XML_NODE *element, const KEL_XML_ATTR *attr) {
+    for (const KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
+        if (SameKey(other, attr)) return true;
+    return false;
+}
 
 #ifdef VX_TESTING
 std::atomic<uint32_t> gFixedSalt{0}, gLastSalt{0};
@@ -124,8 +130,7 @@ bool IndexInsert(uint32_t *slots, uint32_t count, const KEL_XML_NODE *element,
     uint32_t mask = count - 1;
     for (uint32_t i = hash & mask; slots[i] != 0; i = (i + 1) & mask) {
         if (slots[i] != hash) continue;
-        for (const KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
-            if (SameKey(other, attr)) return false;
+        if (ListHoldsKey(element, attr)) return false;
         break;  // a hash shared by different keys: the walk is done once
     }
     IndexPut(slots, count, hash);
@@ -240,8 +245,7 @@ uint32_t XmlTestLastAttrHashSalt() noexcept { return gLastSalt.load(std::memory_
 uint32_t XmlAppendAttr(KEL_XML_PARSE_CTX *context, KEL_XML_ATTR *attr) noexcept {
     KEL_XML_NODE *element = context->current;
     if (context->attrCount < kXmlLinearAttrs) {
-        for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
-            if (SameKey(other, attr)) return KEL_XML_ERR_DUPLICATE;
+        if (ListHoldsKey(element, attr)) return KEL_XML_ERR_DUPLICATE;
     } else {
         uint64_t wanted = (static_cast<uint64_t>(context->attrCount) + 1) * 2;
         if (wanted > context->attrIndexSlots) {
