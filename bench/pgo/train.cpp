@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -144,26 +145,33 @@ std::string Wide(uint32_t attributes) {
     return out + "/>";
 }
 
-// Reads what a program reads: values by path and typed attributes, over the whole tree.
-uint64_t Read(KEL_XML_NODE *document, const char *const *paths) {
+// Reads what a program reads: nodes by path with typed reads of their attributes, again
+// and again, and every node's value and attributes in document order.
+uint64_t Read(KEL_XML_NODE *document, const std::vector<std::string> &paths) {
     uint64_t sum = 0;
-    for (; *paths; ++paths) {
-        KEL_XML_NODE *node = nullptr;
-        if (KEL_XML_GetNodeByUrl(document, *paths, &node) == 0) sum += 1;
-    }
+    for (int round = 0; round < 40; ++round)
+        for (const std::string &path : paths) {
+            KEL_XML_NODE *node = nullptr;
+            if (KEL_XML_GetNodeByUrl(document, path.c_str(), &node) != 0) continue;
+            uint32_t number = 0;
+            if (KEL_XML_GetAttrValueEx(node, nullptr, "n", KEL_XML_VALUE_UINT32, &number) == 0 ||
+                KEL_XML_GetAttrValueEx(node, nullptr, "size", KEL_XML_VALUE_UINT32, &number) == 0)
+                sum += number;
+        }
     for (KEL_XML_NODE *node = document; node; node = KEL_XML_Iterator(node)) {
-        uint32_t number = 0;
-        if (KEL_XML_GetAttrValueEx(node, nullptr, "size", KEL_XML_VALUE_UINT32, &number) == 0)
-            sum += number;
-        const char *value = nullptr;
-        if (KEL_XML_GetAttr(node, nullptr, "id", &value) == 0) sum += value ? value[0] : 0;
+        int32_t type = 0;
+        const char *prefix = nullptr, *name = nullptr, *value = nullptr;
+        if (KEL_XML_GetNodeValue(node, &type, &prefix, &name, &value) == 0 && value) sum += 1;
+        KEL_XML_ATTR *cursor = nullptr;
+        while (KEL_XML_GetNextSiblingAttrEx(node, &prefix, &name, &value, &cursor) == 0)
+            sum += value ? static_cast<unsigned char>(value[0]) : 0;
     }
     return sum;
 }
 
 // Builds a branch by hand, copies it and cuts it out again.
 void Edit(KEL_XML_NODE *root) {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         KEL_XML_NODE *node = nullptr;
         if (KEL_XML_CreateNode(KEL_XML_NODE_ELEMENT, nullptr, "added", "text & more", &node))
             return;
@@ -181,7 +189,7 @@ void Edit(KEL_XML_NODE *root) {
     }
 }
 
-uint64_t Exercise(const std::string &text, const char *const *paths, bool edit) {
+uint64_t Exercise(const std::string &text, const std::vector<std::string> &paths, bool edit) {
     uint64_t sum = 0;
     for (int pooled = 0; pooled < 2; ++pooled) {
         KEL_XML_NODE *document = nullptr;
@@ -201,23 +209,30 @@ uint64_t Exercise(const std::string &text, const char *const *paths, bool edit) 
     return sum;
 }
 
+// Paths to the first `count` elements of a kind: "<root>.<kind>.<n>.<child>".
+std::vector<std::string> Paths(const char *root, const char *kind, const char *child, int count) {
+    std::vector<std::string> paths;
+    for (int n = 1; n <= count; ++n) {
+        std::string path = std::string(root) + "." + kind + "." + std::to_string(n);
+        paths.push_back(path);
+        paths.push_back(path + "." + child);
+    }
+    return paths;
+}
+
 }  // namespace
 
 int main() {
     Random random;
-    const char *const catalogPaths[] = {"catalog.group", "catalog.group.3.unit", "catalog.x",
-                                        nullptr};
-    const char *const rowPaths[] = {"rows.row.5.a", "rows.row.b", nullptr};
-    const char *const noPaths[] = {nullptr};
     const std::string documents[] = {Nested(random, 3000), Rows(random, 8000), Prose(random, 400)};
+    const std::vector<std::string> paths[] = {
+        Paths("catalog", "group", "unit", 150), Paths("rows", "row", "b", 150), {}};
     uint64_t sum = 0;
-    for (int round = 0; round < 3; ++round) {
-        sum += Exercise(documents[0], catalogPaths, true);
-        sum += Exercise(documents[1], rowPaths, true);
-        sum += Exercise(documents[2], noPaths, false);
-    }
-    sum += Exercise(Deep(20000), noPaths, false);
-    sum += Exercise(Wide(3000), noPaths, false);
+    for (int round = 0; round < 3; ++round)
+        for (int kind = 0; kind < 3; ++kind)
+            sum += Exercise(documents[kind], paths[kind], kind < 2);
+    sum += Exercise(Deep(20000), {}, false);
+    sum += Exercise(Wide(3000), {}, false);
     // Texts that are refused take the failure paths once.
     for (const char *bad : {"<a><b></a>", "<a x='1' x='2'/>", "<a>&bogus;</a>", "<a"}) {
         KEL_XML_NODE *document = nullptr;
