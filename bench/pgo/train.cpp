@@ -2,7 +2,9 @@
 // shapes, made here from a fixed seed, parsed into both kinds of storage, written out,
 // walked, looked up and edited. Its counts steer only how the library's code is laid
 // out and optimised, never what it does. It reads no file and knows nothing of the
-// benchmark corpus.
+// benchmark corpus. No tag has more than eight attributes: past that, the duplicate
+// check hashes with a salt drawn at run time, and the counts (so the library built
+// with them) would differ from build to build.
 #include <vornaplex_xml.h>
 
 #include <cstdint>
@@ -130,19 +132,13 @@ std::string Prose(Random &random, uint32_t paragraphs) {
     return out + "</text>\n";
 }
 
-// A long chain of single children, and a tag with many attributes.
+// A long chain of single children.
 std::string Deep(uint32_t depth) {
     std::string out;
     for (uint32_t i = 0; i < depth; ++i) out += "<d>";
     out += "bottom";
     for (uint32_t i = 0; i < depth; ++i) out += "</d>";
     return out;
-}
-std::string Wide(uint32_t attributes) {
-    std::string out = "<wide";
-    for (uint32_t i = 0; i < attributes; ++i)
-        out += " a" + std::to_string(i) + "=\"" + std::to_string(i * 7) + "\"";
-    return out + "/>";
 }
 
 // Reads what a program reads: nodes by path with typed reads of their attributes, again
@@ -232,7 +228,6 @@ int main() {
         for (int kind = 0; kind < 3; ++kind)
             sum += Exercise(documents[kind], paths[kind], kind < 2);
     sum += Exercise(Deep(20000), {}, false);
-    sum += Exercise(Wide(3000), {}, false);
     // Texts that are refused take the failure paths once.
     for (const char *bad : {"<a><b></a>", "<a x='1' x='2'/>", "<a>&bogus;</a>", "<a"}) {
         KEL_XML_NODE *document = nullptr;
