@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -196,7 +197,7 @@ uint64_t Exercise(const std::string &text, const std::vector<std::string> &paths
             return 0;
         }
         char *written = nullptr;
-        if (KEL_XML_Transform(document, &written) == 0) sum += std::string(written).size();
+        if (KEL_XML_Transform(document, &written) == 0) sum += std::strlen(written);
         KEL_XML_FreeMem(written);
         sum += Read(document, paths);
         if (edit && !pooled) Edit(document);
