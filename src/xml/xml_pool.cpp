@@ -91,6 +91,8 @@ uint32_t FirstFit(const PoolIndex *index, int32_t size) {
 }
 
 // Makes room in the index for one more block; false (nothing changed) on no memory.
+// The old arrays are copied rather than rebuilt from the chain: a walk over the chain
+// touches every block, each on a page of its own.
 bool ReserveSlot(PoolIndex *index, KEL_XML_POOL *pool) {
     if (index->count < index->leaves) return true;
     uint32_t leaves = index->leaves ? index->leaves * 2 : 16;
@@ -99,11 +101,15 @@ bool ReserveSlot(PoolIndex *index, KEL_XML_POOL *pool) {
     if (memory == nullptr) return false;
     auto **blocks = reinterpret_cast<KEL_XML_POOL_BLOCK **>(memory);
     auto *tree = reinterpret_cast<int32_t *>(memory + leaves * sizeof(KEL_XML_POOL_BLOCK *));
-    uint32_t n = 0;
-    for (KEL_XML_POOL_BLOCK *block = pool; block != nullptr; block = block->next)
-        blocks[n++] = block;
-    for (uint32_t i = 0; i < leaves; ++i)
-        tree[leaves + i] = (i + 1 < n) ? blocks[i]->remaining : -1;  // the last block stays out
+    uint32_t n = index->count;  // the full old array, or the pool's one block
+    if (index->leaves == 0) {
+        blocks[0] = pool;
+    } else {
+        std::memcpy(blocks, index->blocks, n * sizeof *blocks);
+        std::memcpy(tree + leaves, index->tree + index->leaves, n * sizeof *tree);
+    }
+    tree[leaves + n - 1] = -1;  // the last block stays out of the tree
+    for (uint32_t i = n; i < leaves; ++i) tree[leaves + i] = -1;
     for (uint32_t pos = leaves - 1; pos != 0; --pos)
         tree[pos] = tree[2 * pos] > tree[2 * pos + 1] ? tree[2 * pos] : tree[2 * pos + 1];
     XmlFree(index->blocks);
@@ -163,12 +169,22 @@ void *XmlPoolAlloc(KEL_XML_POOL *pool, int32_t size) noexcept {
     return memory;
 }
 
+// The chain's order, read from the index where there is one: the addresses are known
+// ahead, so the allocator's headers (just before each block) are fetched while one is freed.
 void XmlPoolDestroy(KEL_XML_POOL *pool) noexcept {
     if (pool == nullptr) return;
-    XmlFree(IndexOf(pool)->blocks);
-    while (pool != nullptr) {
-        KEL_XML_POOL_BLOCK *next = pool->next;
+    PoolIndex *index = IndexOf(pool);  // lives in the first block: read before it goes
+    KEL_XML_POOL_BLOCK **blocks = index->blocks;
+    uint32_t count = index->count;
+    if (blocks == nullptr) {
         XmlFree(pool);
-        pool = next;
+        return;
     }
+    constexpr uint32_t kAhead = 4;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (i + kAhead < count)
+            __builtin_prefetch(reinterpret_cast<char *>(blocks[i + kAhead]) - 16);
+        XmlFree(blocks[i]);
+    }
+    XmlFree(blocks);
 }
