@@ -13,6 +13,13 @@ std::atomic<uint64_t> g_calls{0};
 std::atomic<uint64_t> g_failAt{0};  // call number that fails; 0: none
 std::atomic<bool> g_sticky{false};
 std::atomic<bool> g_hit{false};
+std::atomic<size_t> g_largest{0};
+
+void NoteRequest(size_t size) noexcept {
+    size_t seen = g_largest.load(std::memory_order_relaxed);
+    while (size > seen && !g_largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+    }
+}
 
 // Counts one attempt and says whether it must fail.
 bool ShouldFail() noexcept {
@@ -33,8 +40,10 @@ void XmlTestFailAt(uint64_t nth, bool sticky) noexcept {
 int64_t XmlTestLiveBlocks() noexcept { return g_live.load(); }
 uint64_t XmlTestAllocCalls() noexcept { return g_calls.load(); }
 bool XmlTestFailureHit() noexcept { return g_hit.load(); }
+size_t XmlTestTakeLargestRequest() noexcept { return g_largest.exchange(0); }
 
 void *XmlMalloc(size_t size) noexcept {
+    NoteRequest(size);
     if (ShouldFail()) return nullptr;
     void *memory = std::malloc(size);
     if (memory) g_live.fetch_add(1, std::memory_order_relaxed);
@@ -42,6 +51,7 @@ void *XmlMalloc(size_t size) noexcept {
 }
 
 void *XmlCalloc(size_t count, size_t size) noexcept {
+    NoteRequest(count * size);
     if (ShouldFail()) return nullptr;
     void *memory = std::calloc(count, size);
     if (memory) g_live.fetch_add(1, std::memory_order_relaxed);

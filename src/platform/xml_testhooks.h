@@ -3,6 +3,7 @@
 // hash of the parser's attribute index.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #ifdef VX_TESTING
@@ -13,6 +14,9 @@ void XmlTestFailAt(uint64_t nth, bool sticky = false) noexcept;
 int64_t XmlTestLiveBlocks() noexcept;
 // Allocation attempts made so far (failed ones included).
 uint64_t XmlTestAllocCalls() noexcept;
+// The largest size asked of the heap since the last call (calloc: count times size),
+// and a new count from zero.
+size_t XmlTestTakeLargestRequest() noexcept;
 // True once an armed failure has been delivered (reset by XmlTestFailAt).
 bool XmlTestFailureHit() noexcept;
 // Makes every parse salt its duplicate-attribute hash with `salt` (0: drawn as usual).

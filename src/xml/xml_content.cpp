@@ -159,7 +159,7 @@ XML_HOT_INLINE uint32_t Store(Reader<kPooled> &r, const char *source, size_t len
         copy[length] = '\0';
         return 0;
     }
-    uint32_t result = XmlFillDecoded(copy, source, length, &r.context->refMemo);
+    uint32_t result = XmlFillDecoded(copy, source, length, r.context->refMemo);
     if (result != 0) {
         if (!kPooled) XmlFree(copy);
         *out = nullptr;

@@ -118,7 +118,7 @@ struct XmlRefMemo {
     Slot slots[1 << kBits];
 };
 
-// State of one parse; from the heap (XmlNewParseCtx), cleared but for the memo's slots.
+// State of one parse; from the heap (XmlNewParseCtx), cleared.
 struct KEL_XML_PARSE_CTX {
     KEL_XML_POOL *pool;       // storage of every record and string; null: heap
     const char *buffer;       // start of the NUL-terminated text
@@ -145,10 +145,10 @@ struct KEL_XML_PARSE_CTX {
     char *stringNext;         // pooled parse: the chunk that strings are cut from, in order,
     char *stringEnd;          //   and its end
     const char *end;          // the terminating NUL of buffer
-    XmlRefMemo refMemo;       // of the parse's decoding, last: cleared only when first used
+    XmlRefMemo *refMemo;      // of the parse's decoding, on XmlParseBuffer's stack; null before
 };
 
-// A parse context from the heap, cleared but for the memo's slots; null when out of memory.
+// A parse context from the heap, cleared; null when out of memory.
 KEL_XML_PARSE_CTX *XmlNewParseCtx() noexcept;
 
 // Parses the context's buffer and always consumes the context (and the buffer

@@ -412,7 +412,7 @@ XML_HOT_INLINE uint32_t XmlStoreText(KEL_XML_PARSE_CTX *context, const char *sou
         copy[length] = '\0';
         return 0;
     }
-    uint32_t result = XmlFillDecoded(copy, source, length, &context->refMemo);
+    uint32_t result = XmlFillDecoded(copy, source, length, context->refMemo);
     if (result != 0) {
         if (context->pool == nullptr) XmlFree(copy);
         *out = nullptr;

@@ -22,7 +22,8 @@ KEL_XML_POOL *PoolOfContext(const void *context) {
 // strings before its record; an element's name, record, attributes, prefix, text).
 // Of the orders measured, this one keeps the next heap parse fastest under glibc,
 // whose free lists hand blocks out again in an order set by the order of freeing
-// (flat.xml 39 -> 68 MB/s against reverse order).
+// (flat.xml 39 -> 68 MB/s against reverse order;
+// again with the parse's small context: parse + free 270 -> 187 ms, warm heap).
 
 // Frees a heap record's owned strings and the record itself (no storage lookup).
 void FreeHeapRecord(KEL_XML_ATTR *record) {
