@@ -1,4 +1,5 @@
-// bench_alloc.h - heap accounting: every allocation of the process is seen, counted only while on.
+// bench_alloc.h - heap accounting: every allocation of a counting process is seen, counted
+// only while on. The counter lives in libvx_bench_alloc.so, preloaded into that process alone.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,14 @@ struct HeapCount {
     uint64_t blocks = 0;  // allocations made while counting
 };
 
+// The counter's entry points in the preloaded library; false in a process without it.
+bool HeapCounterLoaded();
 void HeapCountStart();      // zeroes the counters and switches counting on
 HeapCount HeapCountStop();  // switches counting off and returns what was seen
 
 }  // namespace vxb
+
+extern "C" {
+void vxb_heap_count_start();
+void vxb_heap_count_stop(vxb::HeapCount *seen);
+}

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,14 @@ struct Options {
     size_t lookups = 1'000'000;
     std::vector<std::string> only;  // parse, write, lookup; empty: all (for profiling one)
     bool smallStack = false;        // RapidXML cannot take deep.xml
+    bool countHeap = false;         // internal: be the counting process (see CountHeapsInChild)
 };
+
+// Heap counts of one heap mode by file name and row label (CountKey).
+using HeapCounts = std::map<std::string, HeapCount>;
+std::string CountKey(const std::string &file, const std::string &label) {
+    return file + '\t' + label;
+}
 
 const char kUsage[] =
     "usage: vx_bench [options]\n"
@@ -65,6 +73,10 @@ std::vector<std::string> SplitList(const std::string &text) {
 bool ParseOptions(int argc, char **argv, Options *options) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--count-heap") {
+            options->countHeap = true;
+            continue;
+        }
         std::string value;
         size_t equals = arg.find('=');
         if (equals != std::string::npos) {
@@ -204,7 +216,22 @@ ResultRow Skipped(const std::string &label) {
     return row;
 }
 
-ResultRow MeasureParse(const Library &lib, const Input &in, const MeasureLimits &limits) {
+// Parses once untimed, so that the library has made its one-time allocations, then
+// counts what the next parse allocates and holds.
+HeapCount CountParse(const Library &lib, const Input &in) {
+    std::string ignored;
+    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    lib.release(lib.parse(in, &ignored));
+    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    HeapCountStart();
+    void *handle = lib.parse(in, &ignored);
+    HeapCount seen = HeapCountStop();
+    lib.release(handle);
+    return seen;
+}
+
+ResultRow MeasureParse(const Library &lib, const Input &in, const MeasureLimits &limits,
+                       const HeapCounts &counts) {
     ResultRow row;
     row.label = lib.label;
     row.amount = row.inputBytes = static_cast<double>(in.size);
@@ -216,13 +243,10 @@ ResultRow MeasureParse(const Library &lib, const Input &in, const MeasureLimits 
     void *handle = lib.parse(in, &row.error);
     if (handle == nullptr) return row;
     lib.release(handle);
-    if (lib.group != "limits") {
-        if (fresh) fresh();
-        HeapCountStart();
-        handle = lib.parse(in, &row.error);
-        row.heap = HeapCountStop();
+    auto counted = counts.find(CountKey(in.name, lib.label));
+    if (counted != counts.end()) {
+        row.heap = counted->second;
         row.hasHeap = true;
-        lib.release(handle);
     }
     std::string ignored;
     row.timing = Measure(limits, fresh, [&] { lib.release(lib.parse(in, &ignored)); });
@@ -330,12 +354,105 @@ ResultRow MeasureRow(const Options &options, const std::string &label,
     return options.heap == "default" ? MeasureInChild(measure, label) : measure();
 }
 
+// A corpus file in memory, with room for the in-place parsers' copies.
+struct LoadedFile {
+    std::string text;
+    std::vector<char> scratch;
+    Input in;
+    explicit LoadedFile(const std::filesystem::path &path) {
+        std::ifstream file(path, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        scratch.resize(text.size() + 1);
+        in = Input{path.filename().string(), text.c_str(), text.size(), scratch.data()};
+    }
+};
+
+bool SkipsDeep(const Options &options, const Library &lib, const Input &in) {
+    return options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml";
+}
+
+// The counting process: one line per file and tree-building library, read by CountHeapsInChild.
+int CountHeaps(const std::vector<std::filesystem::path> &files, const std::vector<Library> &libs,
+               const Options &options) {
+    if (!HeapCounterLoaded()) return 1;
+    for (const auto &path : files) {
+        LoadedFile file(path);
+        for (const Library &lib : libs) {
+            if (lib.group == "limits" || SkipsDeep(options, lib, file.in)) continue;
+            HeapCount seen = CountParse(lib, file.in);
+            std::printf("VXB_HEAP\t%s\t%s\t%lld\t%lld\t%llu\n", file.in.name.c_str(),
+                        lib.label.c_str(), static_cast<long long>(seen.live),
+                        static_cast<long long>(seen.peak),
+                        static_cast<unsigned long long>(seen.blocks));
+        }
+    }
+    return 0;
+}
+
+// Heap counts from a child process that runs this program with the counter preloaded; the
+// timed process itself calls glibc's allocator directly. Empty when the counter is missing.
+HeapCounts CountHeapsInChild(const Options &options) {
+    HeapCounts counts;
+    std::error_code failure;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failure);
+    std::string counter = (self.parent_path() / "libvx_bench_alloc.so").string();
+    if (failure || !std::filesystem::exists(counter, failure)) return counts;
+    auto join = [](const std::vector<std::string> &items) {
+        std::string text;
+        for (const std::string &item : items) text += (text.empty() ? "" : ",") + item;
+        return text;
+    };
+    std::vector<std::string> args = {self.string(),  "--count-heap", "--corpus",
+                                     options.corpus, "--heap",       options.heap};
+    if (!options.files.empty()) args.insert(args.end(), {"--files", join(options.files)});
+    if (!options.libs.empty()) args.insert(args.end(), {"--libs", join(options.libs)});
+    int pipeEnds[2];
+    std::fflush(stdout);
+    if (pipe(pipeEnds) != 0) return counts;
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        setenv("LD_PRELOAD", counter.c_str(), 1);
+        std::vector<char *> argv;
+        for (std::string &arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(self.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    if (child < 0) {
+        close(pipeEnds[0]);
+        return counts;
+    }
+    FILE *output = fdopen(pipeEnds[0], "r");
+    char line[1024];
+    while (output != nullptr && std::fgets(line, sizeof line, output) != nullptr) {
+        std::vector<std::string> fields;
+        std::string text(line, std::strcspn(line, "\n"));
+        for (size_t start = 0;;) {
+            size_t tab = text.find('\t', start);
+            fields.push_back(text.substr(start, tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        if (fields.size() != 6 || fields[0] != "VXB_HEAP") continue;
+        HeapCount seen;
+        seen.live = std::stoll(fields[3]);
+        seen.peak = std::stoll(fields[4]);
+        seen.blocks = std::stoull(fields[5]);
+        counts[CountKey(fields[1], fields[2])] = seen;
+    }
+    if (output != nullptr) std::fclose(output);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return counts;
+}
+
 void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs,
-             const Options &options) {
-    std::ifstream file(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<char> scratch(text.size() + 1);
-    Input in{path.filename().string(), text.c_str(), text.size(), scratch.data()};
+             const Options &options, const HeapCounts &counts) {
+    LoadedFile file(path);
+    const Input &in = file.in;
     char heading[256];
     std::snprintf(heading, sizeof heading, "### %s (%zu bytes), heap %s, load %s", in.name.c_str(),
                   in.size, options.heap.c_str(), LoadAverage().c_str());
@@ -343,18 +460,18 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
     std::vector<ResultRow> rows;
     for (const Library &lib : libs) {
         if (!Matches("parse", options.only)) break;
-        if (options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml") {
+        if (SkipsDeep(options, lib, in)) {
             rows.push_back(Skipped(lib.label));
             continue;
         }
-        rows.push_back(
-            MeasureRow(options, lib.label, [&] { return MeasureParse(lib, in, options.limits); }));
+        rows.push_back(MeasureRow(options, lib.label,
+                                  [&] { return MeasureParse(lib, in, options.limits, counts); }));
     }
     if (!rows.empty()) PrintParseTable(heading, rows);
     rows.clear();
     for (const Library &lib : libs) {
         if (!lib.write || !Matches("write", options.only)) continue;
-        if (options.smallStack && lib.group == "rapidxml" && in.name == "deep.xml")
+        if (SkipsDeep(options, lib, in))
             rows.push_back(Skipped(lib.writeLabel));
         else
             rows.push_back(MeasureRow(options, lib.writeLabel,
@@ -387,6 +504,9 @@ int Run(const Options &options) {
     std::vector<std::string> notes;
     std::vector<Library> libs = Libraries(options, notes);
     std::vector<std::filesystem::path> files = CorpusFiles(options);
+    if (options.countHeap) return CountHeaps(files, libs, options);
+    HeapCounts counts;
+    if (Matches("parse", options.only)) counts = CountHeapsInChild(options);
     std::printf("## vx_bench - heap mode: %s\n\n", options.heap.c_str());
     std::printf("- peers not built in: %s\n", VXB_MISSING[0] != '\0' ? VXB_MISSING : "none");
     for (const std::string &note : notes) std::printf("- %s\n", note.c_str());
@@ -401,12 +521,16 @@ int Run(const Options &options) {
     std::printf(
         "- held / peak B/B: heap bytes (malloc_usable_size) held after the parse / at its "
         "highest, per input byte; in-place parsers also keep their copy of the text\n");
+    std::printf("- heap counts: %s\n",
+                counts.empty() ? "none (libvx_bench_alloc.so not found beside vx_bench)"
+                               : "from a separate process with the counter preloaded; the "
+                                 "timed process calls glibc's malloc directly");
     if (files.empty()) {
         std::fprintf(stderr, "vx_bench: no .xml files in %s\n", options.corpus.c_str());
         return 1;
     }
     for (const auto &path : files) {
-        RunFile(path, libs, options);
+        RunFile(path, libs, options, counts);
         std::fflush(stdout);
     }
     return 0;
