@@ -4,6 +4,8 @@
 // of large texts, and a sample document cut at every byte and with every byte changed, read from a
 // page that cannot be written and ends at its NUL. Each must end with a documented code and leave
 // nothing behind. Times are printed, never asserted.
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -73,6 +75,23 @@ void DeepDocument(bool pooled) {
 TEST(Hostile, MillionLevelsOnTheHeap) { DeepDocument(false); }
 
 TEST(Hostile, MillionLevelsInAPool) { DeepDocument(true); }
+
+// The same on a thread with a 256 KiB stack: stack use must not grow with depth, and what a
+// parse or write keeps on the stack (the parse's 4 KiB memo of references) must stay small.
+TEST(Hostile, MillionLevelsOnASmallStack) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 256 * 1024), 0);
+    pthread_t thread;
+    auto body = [](void *) -> void * {
+        DeepDocument(false);
+        DeepDocument(true);
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, body, nullptr), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
 
 TEST(Hostile, MillionLevelsBuiltByInsertion) {
     // Bottom-up: each new node takes the chain built so far as its child.
