@@ -378,8 +378,20 @@ struct AttrList {
 };
 
 // The closing quote of a value that starts at `p`; the text's end when there is none.
-// *plain: no "&" and no "<" on the way.
+// *plain: no "&" and no "<" on the way. A value that ends within sixteen bytes without
+// either is found by one load, the quote's position read from its own mask.
 XML_HOT_INLINE const char *ValueEnd(const char *p, const char *end, char quote, bool *plain) {
+#if defined(__SSE2__)
+    if (end - p >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i quotes = quote == '"' ? _mm_set1_epi8('"') : _mm_set1_epi8('\'');
+        auto closing = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quotes)));
+        auto marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_cmpeq_epi8(block, _mm_set1_epi8('&')), _mm_cmpeq_epi8(block, _mm_set1_epi8('<')))));
+        if (closing != 0 && (marks & (closing - 1) & ~closing) == 0)
+            return p + __builtin_ctz(closing);
+    }
+#endif
     for (;; ++p) {
         p = XmlFindAny(p, end, quote, '&', '<');
         if (p == end || *p == quote) return p;
