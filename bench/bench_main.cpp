@@ -58,14 +58,15 @@ const char kUsage[] =
     "  --lookups N        path lookups per lookup sample on config.xml (default 1000000)\n"
     "  --only A,B         only these measurements: parse write lookup (default: all)\n";
 
-std::vector<std::string> SplitList(const std::string &text) {
+// The non-empty items of `text` between separators.
+std::vector<std::string> SplitList(const std::string &text, char separator = ',') {
     std::vector<std::string> items;
     size_t start = 0;
     while (start <= text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        if (comma > start) items.push_back(text.substr(start, comma - start));
-        start = comma + 1;
+        size_t stop = text.find(separator, start);
+        if (stop == std::string::npos) stop = text.size();
+        if (stop > start) items.push_back(text.substr(start, stop - start));
+        start = stop + 1;
     }
     return items;
 }
@@ -428,14 +429,8 @@ HeapCounts CountHeapsInChild(const Options &options) {
     FILE *output = fdopen(pipeEnds[0], "r");
     char line[1024];
     while (output != nullptr && std::fgets(line, sizeof line, output) != nullptr) {
-        std::vector<std::string> fields;
-        std::string text(line, std::strcspn(line, "\n"));
-        for (size_t start = 0;;) {
-            size_t tab = text.find('\t', start);
-            fields.push_back(text.substr(start, tab - start));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
+        std::vector<std::string> fields =
+            SplitList(std::string(line, std::strcspn(line, "\n")), '\t');
         if (fields.size() != 6 || fields[0] != "VXB_HEAP") continue;
         HeapCount seen;
         seen.live = std::stoll(fields[3]);
