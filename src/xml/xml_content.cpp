@@ -319,7 +319,7 @@ XML_HOT_INLINE bool Link(Reader<kPooled> &r, KEL_XML_NODE *node, uint32_t open) 
         node->parent = parent;
         node->prevSibling = current;
         current->nextSibling = node;
-        if (parent->lastChild == current) parent->lastChild = node;
+        parent->lastChild = node;  // the parse only appends: `current` was the last child
     }
     r.current = node;
     r.open = open;
@@ -335,6 +335,13 @@ XML_HOT_INLINE Step FailUnlinked(Reader<kPooled> &r, KEL_XML_NODE *node) {
 }
 
 // ---- Attributes -------------------------------------------------------------------------
+// Two names read by this loop: never null, never one copy.
+XML_HOT_INLINE bool SameName(const char *a, const char *b) {
+    for (; *a == *b; ++a, ++b)
+        if (*a == '\0') return true;
+    return false;
+}
+
 XML_HOT_INLINE bool SameText(const char *a, const char *b) {
     if (a == b) return true;
     if (a == nullptr || b == nullptr) return false;
@@ -365,7 +372,7 @@ struct AttrList {
             return result;
         }
         for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
-            if (SameText(other->name, attr->name) && SameText(other->prefix, attr->prefix))
+            if (SameName(other->name, attr->name) && SameText(other->prefix, attr->prefix))
                 return KEL_XML_ERR_DUPLICATE;
         if (tail == nullptr)
             element->firstAttr = attr;
