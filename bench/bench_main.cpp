@@ -217,13 +217,18 @@ ResultRow Skipped(const std::string &label) {
     return row;
 }
 
+// An in-place parser's fresh copy of the text, made before each of its parses.
+void Refresh(const Library &lib, const Input &in) {
+    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+}
+
 // Parses once untimed, so that the library has made its one-time allocations, then
 // counts what the next parse allocates and holds.
 HeapCount CountParse(const Library &lib, const Input &in) {
     std::string ignored;
-    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    Refresh(lib, in);
     lib.release(lib.parse(in, &ignored));
-    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    Refresh(lib, in);
     HeapCountStart();
     void *handle = lib.parse(in, &ignored);
     HeapCount seen = HeapCountStop();
@@ -239,8 +244,8 @@ ResultRow MeasureParse(const Library &lib, const Input &in, const MeasureLimits 
     row.isBase = lib.parseBase;
     row.hasTree = lib.hasTree;
     std::function<void()> fresh;
-    if (lib.inPlace) fresh = [&in] { std::memcpy(in.scratch, in.text, in.size + 1); };
-    if (fresh) fresh();
+    if (lib.inPlace) fresh = [&] { Refresh(lib, in); };
+    Refresh(lib, in);
     void *handle = lib.parse(in, &row.error);
     if (handle == nullptr) return row;
     lib.release(handle);
@@ -258,7 +263,7 @@ ResultRow MeasureWrite(const Library &lib, const Input &in, const MeasureLimits 
     ResultRow row;
     row.label = lib.writeLabel;
     row.isBase = lib.writeBase;
-    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    Refresh(lib, in);
     void *handle = lib.parse(in, &row.error);
     if (handle == nullptr) return row;
     row.amount = static_cast<double>(lib.write(handle, true));
@@ -274,7 +279,7 @@ ResultRow MeasureLookup(const Library &lib, const Input &in, const MeasureLimits
     row.label = lib.label;
     row.isBase = lib.lookupBase;
     row.amount = static_cast<double>(calls);
-    if (lib.inPlace) std::memcpy(in.scratch, in.text, in.size + 1);
+    Refresh(lib, in);
     void *handle = lib.parse(in, &row.error);
     if (handle == nullptr) return row;
     *checksum = lib.lookup(handle, calls);

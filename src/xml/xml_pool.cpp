@@ -173,18 +173,15 @@ void *XmlPoolAlloc(KEL_XML_POOL *pool, int32_t size) noexcept {
 // ahead, so the allocator's headers (just before each block) are fetched while one is freed.
 void XmlPoolDestroy(KEL_XML_POOL *pool) noexcept {
     if (pool == nullptr) return;
-    PoolIndex *index = IndexOf(pool);  // lives in the first block: read before it goes
-    KEL_XML_POOL_BLOCK **blocks = index->blocks;
+    PoolIndex *index = IndexOf(pool);            // lives in the first block: read before it goes
+    KEL_XML_POOL_BLOCK **array = index->blocks;  // null while the pool has one block
+    KEL_XML_POOL_BLOCK **blocks = array != nullptr ? array : &pool;
     uint32_t count = index->count;
-    if (blocks == nullptr) {
-        XmlFree(pool);
-        return;
-    }
     constexpr uint32_t kAhead = 4;
     for (uint32_t i = 0; i < count; ++i) {
         if (i + kAhead < count)
             __builtin_prefetch(reinterpret_cast<char *>(blocks[i + kAhead]) - 16);
         XmlFree(blocks[i]);
     }
-    XmlFree(blocks);
+    XmlFree(array);
 }
