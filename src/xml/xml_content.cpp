@@ -351,16 +351,21 @@ XML_HOT_INLINE bool SameText(const char *a, const char *b) {
 }
 
 // The attribute list being read: its last attribute and count, kept here and
-// handed to the context whenever the scanner's code takes over.
+// handed to the context only when the scanner's code takes over (a tag read here
+// to its end leaves the context's list fields as they were).
 struct AttrList {
     KEL_XML_PARSE_CTX *context;
     KEL_XML_NODE *element;
     KEL_XML_ATTR *tail = nullptr;
     uint32_t count = 0;
 
+    // The context's index belongs to this tag once more than kXmlLinearAttrs
+    // attributes went through XmlAppendAttr; before that it is stale.
     void Save() const {
+        context->current = element;
         context->attrTail = tail;
         context->attrCount = count;
+        if (count <= kXmlLinearAttrs) context->attrIndexSlots = 0;
     }
     // XmlAppendAttr, its walk over the first few attributes done here.
     XML_HOT_INLINE uint32_t Append(KEL_XML_ATTR *attr) {
@@ -421,8 +426,6 @@ XML_HOT_INLINE Step AttributesFrom(Reader<kPooled> &r, const AttrList &list, boo
 template <bool kPooled>
 XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
     KEL_XML_PARSE_CTX *context = r.context;
-    context->attrIndexSlots = 0;
-    context->current = r.current;
     AttrList list{context, r.current};
     for (;;) {
         uint32_t flags = 0;
@@ -491,7 +494,6 @@ XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
             name = q;
             continue;
         }
-        list.Save();
         if (*q == '>') {
             r.state = 1;
             r.p = q + 1;
