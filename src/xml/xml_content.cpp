@@ -280,7 +280,7 @@ XML_HOT_INLINE const char *MatchedName(const char *stored, const char *name, uin
         }
     }
     char after = name[i];
-    if (i == 0 || !XmlHasClass(after, kXmlDelim) || after == '<') return nullptr;
+    if (i == 0 || !XmlHasClass(after, kXmlWordEnd)) return nullptr;
     *flags = found;
     return name + i;
 }
@@ -679,7 +679,7 @@ uint32_t ParseContent(KEL_XML_PARSE_CTX *context) {
             if (p[0] == '<') {
                 if (p[1] == '/') {
                     if (!IsWordStop(p[2])) step = EndTag(r, p);
-                } else if (p[1] != '!' && p[1] != '?' && !IsWordStop(p[1])) {
+                } else if (!XmlHasClass(p[1], kXmlTagStop)) {
                     step = StartTag(r, p);
                 }
             } else if (r.state == 1 && (!IsWordStop(p[0]) || p[0] == '&')) {

@@ -20,7 +20,9 @@ enum : uint8_t {
     kXmlSpace = 1,     // LF, TAB, CR, SPACE: the only whitespace of the parser
     kXmlDelim = 2,     // single bytes that end a word: < > = " ' and the whitespace
     kXmlWordStop = 4,  // bytes a word scan must look at: delimiters, NUL, ] - / & :
-    kXmlTextStop = 8   // bytes a character-data scan must look at: < & NUL
+    kXmlTextStop = 8,  // bytes a character-data scan must look at: < & NUL
+    kXmlWordEnd = 16,  // delimiters that always end a word: all but "<" (CDATA)
+    kXmlTagStop = 32   // bytes after "<" that do not begin a plain name: word stops, ! ?
 };
 
 constexpr std::array<uint8_t, 256> kXmlCharClass = [] {
@@ -32,6 +34,12 @@ constexpr std::array<uint8_t, 256> kXmlCharClass = [] {
     for (unsigned char c : std::string_view("]-/&:")) table[c] |= kXmlWordStop;
     table[0] |= kXmlWordStop | kXmlTextStop;
     for (unsigned char c : std::string_view("<&")) table[c] |= kXmlTextStop;
+    for (int c = 0; c < 256; ++c) {
+        if ((table[c] & kXmlDelim) && c != '<') table[c] |= kXmlWordEnd;
+        if (table[c] & kXmlWordStop) table[c] |= kXmlTagStop;
+    }
+    table['!'] |= kXmlTagStop;
+    table['?'] |= kXmlTagStop;
     return table;
 }();
 
@@ -133,7 +141,7 @@ XML_HOT_INLINE const char *XmlScanWord(const char *p, uint32_t *flags) {
     for (;;) {
         while (!XmlHasClass(*p, kXmlWordStop)) ++p;
         // The usual end: = > " ' or whitespace ("<" may open a CDATA section).
-        if (XmlHasClass(*p, kXmlDelim) && *p != '<') break;
+        if (XmlHasClass(*p, kXmlWordEnd)) break;
         switch (*p) {
             case '&':
                 found |= kXmlWordDecode;
