@@ -389,12 +389,12 @@ struct AttrList {
     }
 };
 
-// The closing quote of a value that starts at `p`; the text's end when there is none.
-// *plain: no "&" and no "<" on the way. A value that ends within sixteen bytes without
-// either is found by one load, the quote's position read from its own mask.
-XML_HOT_INLINE const char *ValueEnd(const char *p, const char *end, char quote, bool *plain) {
+// The closing quote of a plain value (no "&" or "<" before it) that starts at `p`
+// and ends within sixteen bytes, found by one load and read from the quote's own
+// mask; null for any other value.
+XML_HOT_INLINE const char *ShortValueEnd(const char *p, const char *wideEnd, char quote) {
 #if defined(__SSE2__)
-    if (end - p >= 16) {
+    if (p < wideEnd) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         const __m128i quotes = quote == '"' ? _mm_set1_epi8('"') : _mm_set1_epi8('\'');
         auto closing = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quotes)));
@@ -403,7 +403,15 @@ XML_HOT_INLINE const char *ValueEnd(const char *p, const char *end, char quote, 
         if (closing != 0 && (marks & (closing - 1) & ~closing) == 0)
             return p + __builtin_ctz(closing);
     }
+#else
+    (void)p, (void)wideEnd, (void)quote;
 #endif
+    return nullptr;
+}
+
+// The closing quote of a value that starts at `p`; the text's end when there is none.
+// *plain: no "&" and no "<" on the way.
+XML_HOT_INLINE const char *ValueEnd(const char *p, const char *end, char quote, bool *plain) {
     for (;; ++p) {
         p = XmlFindAny(p, end, quote, '&', '<');
         if (p == end || *p == quote) return p;
@@ -449,8 +457,11 @@ XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
             value = open + 1;
         }
         bool plain = true;
-        const char *p = ValueEnd(value, r.textEnd, quote, &plain);
-        if (p == r.textEnd) return Step::kFailed;  // no closing quote
+        const char *p = ShortValueEnd(value, r.wideEnd, quote);
+        if (p == nullptr) {
+            p = ValueEnd(value, r.textEnd, quote, &plain);
+            if (p == r.textEnd) return Step::kFailed;  // no closing quote
+        }
         char *prefixCopy = nullptr, *nameCopy = nullptr, *valueCopy = nullptr;
         auto span = static_cast<size_t>(p - name);
         if (kPooled && flags == 0 && plain && p != value && span < 16 && name < r.wideEnd &&
