@@ -1,6 +1,7 @@
 // xml_testhooks.h - controls of the test build (VX_TESTING only): live heap block
-// counting for leak checks, failure of the Nth allocation, and a fixed salt for the
-// hash of the parser's attribute index.
+// counting for leak checks, failure of the Nth allocation, a fixed salt for the
+// hash of the parser's attribute index, and the size from which a parse skips its
+// main loop.
 #pragma once
 
 #include <cstddef>
@@ -23,4 +24,7 @@ bool XmlTestFailureHit() noexcept;
 void XmlTestAttrHashSalt(uint32_t salt) noexcept;
 // The salt most recently drawn for a duplicate-attribute index.
 uint32_t XmlTestLastAttrHashSalt() noexcept;
+// Texts of at least `bytes` bytes from the parse's cursor are read by the dispatcher
+// alone, as texts of 2 GiB and more are (0: back to that limit).
+void XmlTestDirectLimit(size_t bytes) noexcept;
 #endif

@@ -7,8 +7,10 @@
 // (a comment inside a tag, whitespace after "<", "=" without a quote after it, ...)
 // hands over before it has changed anything, or hands the rest of an attribute list
 // to XmlAttributesFrom at a point where the handlers would stand as well.
+#include <atomic>
 #include <cstddef>
 
+#include "../platform/xml_testhooks.h"
 #include "xml_parse.h"
 
 // The reader's fields are spilled around calls; combining two 8-byte fields into one
@@ -203,12 +205,10 @@ XML_HOT_INLINE void ReleaseCopies(char *a, char *b = nullptr, char *c = nullptr)
 }
 
 // ---- Names ------------------------------------------------------------------------------
-// The word at `p` as XmlReadWord reads it; null when the tokenizer would fail.
-XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) {
-    const char *end = XmlScanWord(p, flags);
-    if (end == nullptr || end - p >= INT32_MAX) return nullptr;
-    return end;
-}
+// The word at `p` as XmlReadWord reads it; null when the tokenizer would fail. The
+// tokenizer's limit on a word's length cannot be reached: this loop reads only
+// texts shorter than it (XmlParseContent).
+XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) { return XmlScanWord(p, flags); }
 
 // Position of the first ':' in name[0..length), or length; names are short, so a
 // loop beats a call.
@@ -707,8 +707,32 @@ uint32_t ParseContent(KEL_XML_PARSE_CTX *context) {
     return 0;
 }
 
+// Every step through the dispatcher: for texts of 2 GiB and more, where a word
+// can be longer than a token may be.
+uint32_t DispatchAll(KEL_XML_PARSE_CTX *context) {
+    do {
+        if (XmlDispatch(context) != 0) return KEL_XML_ERR_SYNTAX;
+    } while (*context->cursor != '\0');
+    return 0;
+}
+
+#ifdef VX_TESTING
+std::atomic<size_t> gDirectLimit{INT32_MAX};
+size_t DirectLimit() { return gDirectLimit.load(std::memory_order_relaxed); }
+#else
+constexpr size_t DirectLimit() { return INT32_MAX; }
+#endif
+
 }  // namespace
 
 uint32_t XmlParseContent(KEL_XML_PARSE_CTX *context) noexcept {
+    if (static_cast<size_t>(context->end - context->cursor) >= DirectLimit())
+        return DispatchAll(context);
     return context->pool != nullptr ? ParseContent<true>(context) : ParseContent<false>(context);
 }
+
+#ifdef VX_TESTING
+void XmlTestDirectLimit(size_t bytes) noexcept {
+    gDirectLimit.store(bytes != 0 ? bytes : INT32_MAX, std::memory_order_relaxed);
+}
+#endif
