@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "support/cases.h"
 #include "support/vx_test.h"
@@ -71,6 +72,32 @@ TEST(Transform, EscapingFollowsTheTable) {
     }
     EXPECT_EQ(Escaped(""), "");
     EXPECT_EQ(XmlEscapeValue(nullptr, "x"), KEL_XML_ERR_INVALID_PARAM);
+}
+
+// Values of every length up to 40,000 bytes with escapable bytes anywhere: the output
+// block fills, the text moves on into chunks, and sixteen-byte stretches are copied
+// whole, all at every offset. With no ';' in them, every ampersand is escaped.
+TEST(Transform, EscapingIsTheSameAtEveryOffsetAndLength) {
+    constexpr char kPlain[] = "abcdefgh \xC3\xA9", kEscapable[] = "<>\"'&";
+    const std::map<char, std::string> kWritten = {
+        {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&apos;"}, {'&', "&amp;"}};
+    uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+    for (int round = 0; round < 300; ++round) {
+        size_t length = round < 100 ? static_cast<size_t>(round) : next() % 40000;
+        size_t dense = next() % 4;  // from every byte escapable to one in 64
+        std::string value, expected;
+        for (size_t i = 0; i < length; ++i) {
+            char c =
+                next() % (1u << (2 * dense)) == 0 ? kEscapable[next() % 5] : kPlain[next() % 11];
+            value += c;
+            auto written = kWritten.find(c);
+            expected += written != kWritten.end() ? written->second : std::string(1, c);
+        }
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_EQ(Escaped(value.c_str()), expected);
+        ASSERT_EQ(Escaped(value.c_str(), 1 + static_cast<uint32_t>(next() % 3000)), expected);
+    }
 }
 
 // A nameless node anywhere in what is written: nothing is written, opened or

@@ -292,6 +292,36 @@ const char *FindEscapable(const char *p, const char *end) {
     return p;
 }
 
+// Copies the value's bytes from `p` up to the first byte to escape (or `end`) to the
+// output and returns where it stopped. While sixteen bytes can be read and written,
+// each block is stored whole as it is searched: the bytes behind the stop are
+// overwritten by what follows.
+XML_WRITE_INLINE const char *CopyToEscapable(Out &out, const char *p, const char *end) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
+    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+    while (end - p >= 16 && out.limit - out.at >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out.at), block);
+        __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, amp)),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, apos), _mm_cmpeq_epi8(block, lt)),
+                         _mm_cmpeq_epi8(block, gt)));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) {
+            unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
+            out.at += k;
+            return p + k;
+        }
+        p += 16;
+        out.at += 16;
+    }
+#endif
+    const char *stop = FindEscapable(p, end);
+    out.Put(p, static_cast<size_t>(stop - p));
+    return stop;
+}
+
 // Appends value[0..n) escaped. The scratch block for the ampersand tests is taken
 // at the first ampersand, sized for the rest of the value from there, which is the
 // longest candidate any later ampersand can have; it is given back at the end.
@@ -300,8 +330,7 @@ uint32_t EscapeIntoOut(Out &out, const char *value, size_t n) {
     char *scratch = nullptr;
     const char *p = value;
     while (out.result == 0) {
-        const char *stop = FindEscapable(p, end);
-        out.Put(p, static_cast<size_t>(stop - p));
+        const char *stop = CopyToEscapable(out, p, end);
         if (stop == end) break;
         p = stop;
         char c = *p++;
