@@ -350,42 +350,47 @@ XML_HOT_INLINE bool SameText(const char *a, const char *b) {
     return false;
 }
 
-// The attribute list being read: its last attribute and count, kept here and
-// handed to the context only when the scanner's code takes over (a tag read here
-// to its end leaves the context's list fields as they were).
+// The attribute list being read. Its first kXmlLinearAttrs attributes are checked
+// and appended by a walk of the element's list, which also finds its last record and
+// its count; past them the list goes to XmlAppendAttr and its hash index. The
+// context's list fields are filled only when the scanner's code takes over (a tag
+// read here to its end leaves them as they were).
 struct AttrList {
     KEL_XML_PARSE_CTX *context;
     KEL_XML_NODE *element;
-    KEL_XML_ATTR *tail = nullptr;
-    uint32_t count = 0;
+    bool indexed = false;  // the context's list fields and index are this tag's
 
-    // The context's index belongs to this tag once more than kXmlLinearAttrs
-    // attributes went through XmlAppendAttr; before that it is stale.
+    // Hands the list to the scanner's code.
     void Save() const {
         context->current = element;
+        if (indexed) return;
+        KEL_XML_ATTR *tail = nullptr;
+        uint32_t count = 0;
+        for (KEL_XML_ATTR *a = element->firstAttr; a != nullptr; a = a->nextSibling, ++count)
+            tail = a;
         context->attrTail = tail;
         context->attrCount = count;
-        if (count <= kXmlLinearAttrs) context->attrIndexSlots = 0;
+        context->attrIndexSlots = 0;  // a stale index of an earlier tag
     }
     // XmlAppendAttr, its walk over the first few attributes done here.
     XML_HOT_INLINE uint32_t Append(KEL_XML_ATTR *attr) {
-        if (count >= kXmlLinearAttrs) {
+        if (!indexed) {
+            KEL_XML_ATTR *last = nullptr;
+            uint32_t count = 0;
+            for (KEL_XML_ATTR *other = element->firstAttr; other != nullptr;
+                 other = other->nextSibling, ++count) {
+                if (SameName(other->name, attr->name) && SameText(other->prefix, attr->prefix))
+                    return KEL_XML_ERR_DUPLICATE;
+                last = other;
+            }
+            if (count < kXmlLinearAttrs) {
+                (last != nullptr ? last->nextSibling : element->firstAttr) = attr;
+                return 0;
+            }
             Save();
-            uint32_t result = XmlAppendAttr(context, attr);
-            tail = context->attrTail;
-            count = context->attrCount;
-            return result;
+            indexed = true;
         }
-        for (KEL_XML_ATTR *other = element->firstAttr; other; other = other->nextSibling)
-            if (SameName(other->name, attr->name) && SameText(other->prefix, attr->prefix))
-                return KEL_XML_ERR_DUPLICATE;
-        if (tail == nullptr)
-            element->firstAttr = attr;
-        else
-            tail->nextSibling = attr;
-        tail = attr;
-        count++;
-        return 0;
+        return XmlAppendAttr(context, attr);
     }
 };
 
