@@ -272,20 +272,25 @@ struct Cursor {
     uint32_t result;
 };
 
+#if defined(__SSE2__)
+// One bit for each of the sixteen bytes at `block` that escaping replaces.
+XML_WRITE_INLINE unsigned EscapableMask(__m128i block) {
+    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
+    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+    __m128i hit = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, amp)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, apos), _mm_cmpeq_epi8(block, lt)),
+                     _mm_cmpeq_epi8(block, gt)));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 // The first byte in [p, end) that escaping replaces; `end` when there is none.
 const char *FindEscapable(const char *p, const char *end) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
-    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
-    while (end - p >= 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, amp)),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, apos), _mm_cmpeq_epi8(block, lt)),
-                         _mm_cmpeq_epi8(block, gt)));
-        int mask = _mm_movemask_epi8(hit);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
+    for (; end - p >= 16; p += 16) {
+        unsigned mask = EscapableMask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+        if (mask != 0) return p + __builtin_ctz(mask);
     }
 #endif
     while (p < end && !NeedsEscape(*p)) ++p;
@@ -298,23 +303,14 @@ const char *FindEscapable(const char *p, const char *end) {
 // overwritten by what follows.
 XML_WRITE_INLINE const char *CopyToEscapable(Out &out, const char *p, const char *end) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
-    const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
-    while (end - p >= 16 && out.limit - out.at >= 16) {
+    for (; end - p >= 16 && out.limit - out.at >= 16; p += 16, out.at += 16) {
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out.at), block);
-        __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, amp)),
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, apos), _mm_cmpeq_epi8(block, lt)),
-                         _mm_cmpeq_epi8(block, gt)));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        if (mask != 0) {
+        if (unsigned mask = EscapableMask(block); mask != 0) {
             unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
             out.at += k;
             return p + k;
         }
-        p += 16;
-        out.at += 16;
     }
 #endif
     const char *stop = FindEscapable(p, end);
