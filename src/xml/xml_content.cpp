@@ -205,10 +205,8 @@ XML_HOT_INLINE void ReleaseCopies(char *a, char *b = nullptr, char *c = nullptr)
 }
 
 // ---- Names ------------------------------------------------------------------------------
-// The word at `p` as XmlReadWord reads it; null when the tokenizer would fail. The
-// tokenizer's limit on a word's length cannot be reached: this loop reads only
-// texts shorter than it (XmlParseContent).
-XML_HOT_INLINE const char *WordEnd(const char *p, uint32_t *flags) { return XmlScanWord(p, flags); }
+// Words are read with XmlScanWord: the tokenizer's limit on a word's length cannot be
+// reached, as this loop reads only texts shorter than it (XmlParseContent).
 
 // Position of the first ':' in name[0..length), or length; names are short, so a
 // loop beats a call.
@@ -442,7 +440,7 @@ XML_HOT_INLINE Step Attributes(Reader<kPooled> &r, const char *name) {
     AttrList list{context, r.current};
     for (;;) {
         uint32_t flags = 0;
-        const char *nameEnd = WordEnd(name, &flags);
+        const char *nameEnd = XmlScanWord(name, &flags);
         if (nameEnd == nullptr) return Step::kFailed;
         // "=" and a quote with nothing but whitespace around "=": the tokens the
         // tokenizer would give; anything else is read by the scanner's loop.
@@ -540,7 +538,7 @@ template <bool kPooled>
 XML_HOT_INLINE Step StartTag(Reader<kPooled> &r, const char *p) {
     const char *name = p + 1;
     uint32_t flags = 0;
-    const char *nameEnd = WordEnd(name, &flags);
+    const char *nameEnd = XmlScanWord(name, &flags);
     if (nameEnd == nullptr) return Step::kFailed;
     const char *q = *nameEnd == '>' ? nameEnd : SkipSpace(nameEnd, r.textEnd);
     bool attributes = q != nameEnd && !IsWordStop(*q);
@@ -595,7 +593,7 @@ XML_HOT_INLINE const char *CloseName(Reader<kPooled> &r, KEL_XML_NODE *element, 
     const char *nameEnd = MatchedName(element->name, name, &flags);
     if (nameEnd == nullptr) {
         if (!IsWordStop(*name)) {
-            nameEnd = WordEnd(name, &flags);
+            nameEnd = XmlScanWord(name, &flags);
             if (nameEnd == nullptr) return nullptr;
         } else {
             if (!TakeTokenAt(r, name)) return nullptr;
