@@ -526,10 +526,12 @@ private:
 inline ChildRange Node::children() const noexcept { return ChildRange(first_child()); }
 
 inline Node Node::child(std::string_view name) const noexcept {
-    std::size_t colon = name.find(':');
+    bool qualified = name.find(':') != std::string_view::npos;
     for (Node node : children()) {
-        if (colon != std::string_view::npos && !node.prefix().empty()) {
-            if (node.prefix() == name.substr(0, colon) && node.name() == name.substr(colon + 1))
+        std::string_view prefix = node.prefix();
+        if (qualified && !prefix.empty()) {  // the prefix is matched whole: it may hold a colon
+            if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                name[prefix.size()] == ':' && node.name() == name.substr(prefix.size() + 1))
                 return node;
         } else if (!node.name().empty() && node.name() == name) {
             return node;

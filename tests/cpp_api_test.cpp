@@ -50,6 +50,10 @@ TEST(CppApi, ParsedDocumentReadsThroughHandlesAndRanges) {
         EXPECT_EQ(root.last_child().value(), "true");
         EXPECT_EQ(root.child("c:server"), xml::Node());  // a prefixed form needs a prefixed child
         EXPECT_EQ(root.child("server"), root.first_child());
+        xml::Node colon = root.append_child("c", {}, "a:b");  // only editing makes such a prefix
+        EXPECT_EQ(root.child("a:b:c"), colon);
+        EXPECT_EQ(root.child("a:c"), xml::Node());
+        root.remove_child(colon);
         EXPECT_EQ(doc.find("config.server.2").attribute("port").value(), "8081");
         EXPECT_FALSE(doc.find("config.nothing"));  // find reports no match with an empty handle
         EXPECT_EQ(doc.to_string(),

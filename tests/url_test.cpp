@@ -55,4 +55,25 @@ TEST_F(Url, PathOnAReadOnlyPageIsNeitherWrittenNorReadPastItsEnd) {
     EXPECT_EQ(Find(guarded.Place("..r.x\\.y..")), "x.y");
 }
 
+// Only editing makes a prefix that holds a colon (the parser splits a name at its
+// first one). "a:b:c" then reads as prefix "a:b" with name "c" as well as prefix "a"
+// with name "b:c", and the first of the two in the list is found.
+TEST_F(Url, APrefixThatHoldsAColonIsMatchedWhole) {
+    auto append = [&](const char *prefix, const char *name, const char *key) {
+        KEL_XML_NODE *node = nullptr;
+        ASSERT_EQ(KEL_XML_CreateNode(0, prefix, name, nullptr, &node), 0u);
+        ASSERT_EQ(KEL_XML_AddAttr(node, nullptr, "k", key), 0u);
+        ASSERT_EQ(KEL_XML_AppendChildNode(root, node), 0u);
+    };
+    append("a:b", "c", "prefix a:b");
+    EXPECT_EQ(Find("r.a:b:c"), "prefix a:b");
+    EXPECT_EQ(Find("r.c"), "prefix a:b");
+    EXPECT_EQ(Find("r.a:b"), "not found");
+    append("a", "b:c", "prefix a");
+    EXPECT_EQ(Find("r.a:b:c"), "prefix a:b");
+    EXPECT_EQ(Find("r.a:b:c.2"), "prefix a");
+    EXPECT_EQ(Find("r.b:c"),
+              "not found");  // a prefixed node is found by its local name only without a colon
+}
+
 }  // namespace

@@ -68,15 +68,13 @@ bool IsIndexSegment(const Segment &segment) {
     return true;  // segments are never empty
 }
 
-// The segment reads exactly as the node's prefix, a colon and its name.
+// The segment reads exactly as the node's prefix, a colon and its name. The prefix
+// is matched whole, not up to the segment's first colon: it may hold colons itself.
 bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
-    const char *prefix = node->prefix;
     const char *text = segment.text;
-    while (*prefix != '\0' && text < segment.colon && *prefix == *text) {
-        ++prefix;
-        ++text;
-    }
-    return *prefix == '\0' && text == segment.colon && XmlStrCmp(text + 1, node->name) == 0;
+    for (const char *prefix = node->prefix; *prefix != '\0'; ++prefix, ++text)
+        if (*text != *prefix) return false;  // the segment's NUL ends it too
+    return *text == ':' && XmlStrCmp(text + 1, node->name) == 0;
 }
 
 // "prefix:name" against a node with a prefix, else the plain name; a nameless
