@@ -184,9 +184,27 @@ struct Session {
     }
     int32_t Type() { return static_cast<int8_t>(in.Byte()) % 9; }
 
+    // A path from `start` (or, when it is no ancestor, from the top) down to `target`,
+    // each segment the node's prefixed name or, by the input's choice, its name alone.
+    std::string PathTo(const KEL_XML_NODE *start, const KEL_XML_NODE *target) {
+        std::vector<const KEL_XML_NODE *> chain;
+        for (const KEL_XML_NODE *n = target; n != nullptr; n = n->parent) {
+            chain.push_back(n);
+            if (n == start) break;
+        }
+        std::string path;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            std::string segment = (*it)->name ? (*it)->name : "";
+            if ((*it)->prefix && (in.Byte() & 1)) segment = (*it)->prefix + (":" + segment);
+            for (char c : segment) path += c == '.' ? "\\." : std::string(1, c);
+            path += '.';
+        }
+        return path;
+    }
+
     void Url() {
         KEL_XML_NODE *start = Node();
-        std::string path = in.Text();
+        std::string path = in.Byte() % 3 ? in.Text() : PathTo(start, Node());
         if (in.Byte() & 1) path = std::string(in.Byte() % 4 + 509, 'x');  // the length limit
         KEL_XML_NODE *sentinel = reinterpret_cast<KEL_XML_NODE *>(uintptr_t{0x5a5a});
         KEL_XML_NODE *found = sentinel, *expected = sentinel;
@@ -379,10 +397,21 @@ struct Session {
         KEL_XML_FreeMem(text);
     }
 
+    // Renames a node, so that lookups meet what only editing makes: a prefix that
+    // holds a colon, a name with a colon or a full stop, a node without a name.
+    void Rename() {
+        KEL_XML_NODE *node = Node();
+        std::string p, n;
+        const char *prefix = in.Arg(p), *name = in.Arg(n);
+        VXF_CHECK(KEL_XML_SetNode(node, prefix, name, nullptr) == 0);
+        if (prefix) VXF_CHECK(vxf::SameString(node->prefix, EmptyAsNull(prefix)));
+        if (name) VXF_CHECK(vxf::SameString(node->name, EmptyAsNull(name)));
+    }
+
     void Run() {
         for (int steps = 0; steps < 64 && !in.Empty(); ++steps) {
             Collect();
-            switch (in.Byte() % 10) {
+            switch (in.Byte() % 11) {
                 case 0:
                     Url();
                     break;
@@ -411,8 +440,11 @@ struct Session {
                     WalkAttrs();
                     NextNamedAttr();
                     break;
-                default:
+                case 9:
                     Write();
+                    break;
+                default:
+                    Rename();
                     break;
             }
             vxf::CheckTree(doc, vxf::TreeRules{true, false, true});

@@ -81,7 +81,9 @@ def query_ops():
     ops = []
     for path in [b'r', b'r.i', b'r.i.2', b'r.i.3', b'.r..i.', b'r.1', b'r.i.0', b'r.i.2.1',
                  b'r.x\\.y', b'r.p:n', b'r.n', b'r.q:n', b'r.i.0000000001', b'r.i.000000001']:
-        ops.append(b'\x00\x00' + path + b'\x00\x00')
+        ops.append(b'\x00\x00\x01' + path + b'\x00\x00')
+    ops.append(b'\x00\x00\x00\x05\x01\x00')                  # paths made from the tree: r.p:n
+    ops.append(b'\x00\x00\x00\x03\x00')                      # r.x\.y
     for t in range(9):
         ops.append(bytes([1, 2 * (t % 7) + 2, t]))        # typed read of a node value
         ops.append(bytes([2, 0]) + arg(None) + arg(b'a') + bytes([t]))
@@ -92,6 +94,8 @@ def query_ops():
     ops.append(b'\x07\x00' + arg(None) + arg(b'b'))
     ops.append(b'\x08\x00' + b'\x00' + arg(None) + arg(b'a'))
     ops.append(b'\x09\x00')
+    ops.append(b'\x0a\x02' + arg(b'a:b') + arg(b'c'))            # a prefix with a colon
+    ops.append(b'\x00\x00\x00\x02\x01\x00')                  # r.a:b:c
     return ops
 
 
