@@ -13,7 +13,7 @@ constexpr size_t kMaxIndexDigits = 9;
 // One segment of the path, NUL-terminated in the private copy.
 struct Segment {
     const char *text;
-    const char *colon;  // its first ':', or null
+    bool hasColon;
     size_t length;
 };
 
@@ -35,7 +35,7 @@ struct SegmentReader {
         if (*cursor == '\0') return false;
         char *segment = cursor;
         char *write = cursor;
-        const char *colon = nullptr;
+        bool hasColon = false;
         for (;;) {
             char *run = cursor;  // ordinary bytes, moved only behind an escape
             while (!kPathStop[static_cast<unsigned char>(*cursor)]) ++cursor;
@@ -52,12 +52,12 @@ struct SegmentReader {
                 cursor += 2;
                 continue;
             }
-            if (c == ':' && colon == nullptr) colon = write;
+            if (c == ':') hasColon = true;
             *write++ = c;
             ++cursor;
         }
         *write = '\0';
-        *out = {segment, colon, static_cast<size_t>(write - segment)};
+        *out = {segment, hasColon, static_cast<size_t>(write - segment)};
         return true;
     }
 };
@@ -82,7 +82,7 @@ bool QualifiedMatches(const Segment &segment, const KEL_XML_NODE *node) {
 // sibling passed.
 XML_HOT_INLINE bool SegmentMatches(const Segment &segment, const KEL_XML_NODE *node) {
     if (node->name == nullptr) return false;
-    if (segment.colon != nullptr && node->prefix != nullptr) return QualifiedMatches(segment, node);
+    if (segment.hasColon && node->prefix != nullptr) return QualifiedMatches(segment, node);
     return XmlStrCmp(segment.text, node->name) == 0;
 }
 
