@@ -66,16 +66,33 @@ xml::Node FindElement(const xml::Document &doc, const std::string &path) {
     throw DocumentError{code, "path '" + path + "'", detail};
 }
 
+// True when the parser reads `<a QNAME=""/>` back as one attribute of exactly this prefix
+// and name. A space, quote, "=", "<" or "&" in NAME would make the written document read
+// as something else, or not at all.
+bool ReadsBackAsOneAttribute(const std::string &qname, const std::string &prefix,
+                             const std::string &name) {
+    std::string text = "<a " + qname + "=\"\"/>";
+    KEL_XML_NODE *doc = nullptr;
+    if (KEL_XML_Parse(text.c_str(), &doc) != 0) return false;
+    const KEL_XML_ATTR *attr = doc->firstAttr;
+    bool same = attr != nullptr && attr->nextSibling == nullptr && attr->name != nullptr &&
+                name == attr->name && prefix == (attr->prefix ? attr->prefix : "");
+    KEL_XML_FreeNode(doc);
+    return same;
+}
+
 // Splits "prefix:name" at its first colon; an attribute name without colon has no prefix.
 std::pair<std::string, std::string> SplitAttrName(const std::string &command,
                                                   const std::string &qname) {
+    if (qname.empty()) throw UsageError(command, "empty attribute name");
     size_t colon = qname.find(':');
-    if (colon == std::string::npos) {
-        if (qname.empty()) throw UsageError(command, "empty attribute name");
-        return {"", qname};
+    std::string prefix, name = qname;
+    if (colon != std::string::npos) {
+        prefix = qname.substr(0, colon);
+        name = qname.substr(colon + 1);
     }
-    std::string prefix = qname.substr(0, colon), name = qname.substr(colon + 1);
-    if (prefix.empty() || name.empty())
+    bool split = colon == std::string::npos || (!prefix.empty() && !name.empty());
+    if (!split || !ReadsBackAsOneAttribute(qname, prefix, name))
         throw UsageError(command, "bad attribute name '" + qname + "'");
     return {prefix, name};
 }
@@ -140,8 +157,13 @@ int RunSet(const std::string &command, const Arguments &args) {
     std::pair<std::string, std::string> attrName;
     if (args.attr) attrName = SplitAttrName(command, *args.attr);
     const std::string &value = args.positional[2];
+    if (args.output && args.output->empty()) throw UsageError(command, "empty name after -o");
     xml::Document doc = LoadDocument(args.positional[0]);
     xml::Node element = FindElement(doc, args.positional[1]);
+    if (!args.attr && element.first_child())
+        throw DocumentError{0, "path '" + args.positional[1] + "'",
+                            "the element has child elements, and only a childless element's "
+                            "value is written"};
     if (type) {
         WriteTypedValue(command, element.handle(), PrefixOrNull(attrName.first),
                         args.attr ? attrName.second.c_str() : nullptr, *type, value);
@@ -150,12 +172,11 @@ int RunSet(const std::string &command, const Arguments &args) {
     } else {
         element.set_value(value);
     }
-    if (!args.output) {
+    if (!args.output || *args.output == "-") {
         WriteText(doc.to_string());
         return 0;
     }
-    uint32_t code = KEL_XML_TransformFile(doc.handle(), args.output->c_str());
-    if (code != 0) throw DocumentError{code, *args.output, ""};
+    WriteDocumentFile(doc, *args.output);
     return 0;
 }
 
@@ -188,9 +209,12 @@ const Command kCommands[] = {
      "Usage: vxml set FILE PATH [--attr NAME] VALUE [--as TYPE] [-o OUT]\n"
      "Sets the attribute NAME (prefix:name accepted; added when missing) of the\n"
      "element at PATH, or without --attr the element's value, to VALUE, then writes\n"
-     "the document to OUT or to standard output. With --as TYPE, VALUE is checked\n"
-     "against the type and written in its form (true/false, decimal). An empty VALUE\n"
-     "clears the value. Use '--' before a VALUE that starts with '-'.\n",
+     "the document to OUT ('-': standard output) or to standard output. OUT is\n"
+     "replaced only once the whole text is written, so a failed write leaves it as\n"
+     "it was. With --as TYPE, VALUE must read as the type, as 'get --as' reads it,\n"
+     "and is written in its form (true/false, decimal). An empty VALUE clears the\n"
+     "value. An element with child elements has no value to set. Use '--' before a\n"
+     "VALUE that starts with '-'.\n",
      RunSet},
 };
 
@@ -213,11 +237,14 @@ int Run(const std::vector<std::string> &args) {
     if (args.empty()) throw UsageError("", "no command given");
     const std::string &first = args[0];
     if (first == "--help" || first == "-h" || first == "help") {
+        if (args.size() > 2) throw UsageError("", "unexpected argument '" + args[2] + "'");
         const Command *command = args.size() > 1 ? FindCommand(args[1]) : nullptr;
+        if (args.size() > 1 && !command) throw UsageError("", "unknown command '" + args[1] + "'");
         WriteText(command ? command->help : kToolHelp);
         return 0;
     }
     if (first == "--version") {
+        if (args.size() > 1) throw UsageError("", "unexpected argument '" + args[1] + "'");
         WriteText(xml::version() + "\n");
         return 0;
     }

@@ -1,8 +1,10 @@
 // vxml_support.cpp - the tool's argument parsing, document loading, typed values and messages.
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "vxml.h"
 
@@ -32,14 +34,24 @@ std::string TakeOptionValue(const std::string &command, const std::vector<std::s
     return args[++i];
 }
 
-std::string ReadAllInput(std::FILE *in) {
+std::string ReadAllInput(std::FILE *in, const std::string &file) {
     std::string text;
     char chunk[65536];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, got);
     if (std::ferror(in))
-        throw DocumentError{KEL_XML_ERR_FILE_READ, DisplayName("-"), std::strerror(errno)};
+        throw DocumentError{KEL_XML_ERR_FILE_READ, DisplayName(file), std::strerror(errno)};
     return text;
+}
+
+std::string ReadAllInput(const std::string &file) {
+    std::FILE *in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr) throw DocumentError{KEL_XML_ERR_FILE_OPEN, file, std::strerror(errno)};
+    struct Closer {
+        std::FILE *in;
+        ~Closer() { std::fclose(in); }
+    } closer{in};
+    return ReadAllInput(in, file);
 }
 
 // The variable of a value type's width, written and read through `bits`.
@@ -71,44 +83,20 @@ struct TypedSlot {
                 return bits.u8;
         }
     }
-    void Set(int64_t value) {
-        switch (code) {
-            case KEL_XML_VALUE_BOOL:
-            case KEL_XML_VALUE_INT32:
-                bits.i32 = static_cast<int32_t>(value);
-                break;
-            case KEL_XML_VALUE_UINT32:
-                bits.u32 = static_cast<uint32_t>(value);
-                break;
-            case KEL_XML_VALUE_INT16:
-                bits.i16 = static_cast<int16_t>(value);
-                break;
-            case KEL_XML_VALUE_UINT16:
-                bits.u16 = static_cast<uint16_t>(value);
-                break;
-            case KEL_XML_VALUE_INT8:
-                bits.i8 = static_cast<int8_t>(value);
-                break;
-            default:
-                bits.u8 = static_cast<uint8_t>(value);
-                break;
-        }
-    }
 };
 
-// VALUE as a number of the type: "true"/"false"/"1"/"0" for bool, decimal for the others.
-std::optional<int64_t> ParseValue(const ValueType &type, const std::string &text) {
-    if (type.code == KEL_XML_VALUE_BOOL) {
-        if (text == "true" || text == "1") return 1;
-        if (text == "false" || text == "0") return 0;
-        return std::nullopt;
-    }
-    int64_t value = 0;
-    const char *end = text.data() + text.size();
-    auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
-    if (value < type.min || value > type.max) return std::nullopt;
-    return value;
+// VALUE read as the type the way the library reads a stored value (what 'get --as'
+// accepts); nothing when it is not one.
+std::optional<TypedSlot> ReadAsType(const ValueType &type, const std::string &text) {
+    if (text.empty()) return std::nullopt;
+    KEL_XML_NODE *node = nullptr;
+    uint32_t code = KEL_XML_CreateNode(KEL_XML_NODE_ELEMENT, nullptr, "v", text.c_str(), &node);
+    if (code != 0) throw DocumentError{code, "", "the value could not be read"};
+    TypedSlot slot{type.code};
+    code = KEL_XML_GetNodeValueEx(node, type.code, &slot.bits);
+    KEL_XML_FreeNode(node);
+    if (code != 0) return std::nullopt;
+    return slot;
 }
 
 std::string RangeText(const ValueType &type) {
@@ -160,15 +148,21 @@ std::string DisplayName(const std::string &file) { return file == "-" ? "<stdin>
 xml::Document LoadDocument(const std::string &file) {
     KEL_XML_NODE *tree = nullptr;
     uint32_t code;
-    if (file == "-") {
-        std::string text = ReadAllInput(stdin);
-        if (text.empty())
-            throw DocumentError{KEL_XML_ERR_SYNTAX, DisplayName(file), "the input is empty"};
+    std::error_code ignored;
+    std::filesystem::file_status status = std::filesystem::status(file, ignored);
+    if (file != "-" && std::filesystem::is_directory(status))
+        throw DocumentError{KEL_XML_ERR_FILE_OPEN, file, "it is a directory"};
+    // Pipes cannot be sized and read at once as the library reads a file: read them here.
+    bool stream =
+        file == "-" || std::filesystem::is_fifo(status) || std::filesystem::is_socket(status);
+    if (stream) {
+        std::string text = file == "-" ? ReadAllInput(stdin, file) : ReadAllInput(file);
+        // As in a file, the text ends at its first NUL byte.
+        if (text.empty() || text[0] == '\0')
+            throw DocumentError{KEL_XML_ERR_SYNTAX, DisplayName(file),
+                                text.empty() ? "the input is empty" : "the input begins with NUL"};
         code = KEL_XML_ParseEx(text.c_str(), &tree);
     } else {
-        std::error_code ignored;
-        if (std::filesystem::is_directory(file, ignored))
-            throw DocumentError{KEL_XML_ERR_FILE_OPEN, file, "it is a directory"};
         code = KEL_XML_ParseFileEx(file.c_str(), &tree);
     }
     if (code != 0) throw DocumentError{code, DisplayName(file), ""};
@@ -199,15 +193,38 @@ std::string ReadTypedValue(KEL_XML_NODE *record, const ValueType &type,
 
 void WriteTypedValue(const std::string &command, KEL_XML_NODE *element, const char *prefix,
                      const char *name, const ValueType &type, const std::string &value) {
-    std::optional<int64_t> number = ParseValue(type, value);
-    if (!number)
+    std::optional<TypedSlot> slot = ReadAsType(type, value);
+    if (!slot)
         throw UsageError(command,
                          "'" + value + "' is not a " + type.name + " (" + RangeText(type) + ")");
-    TypedSlot slot{type.code};
-    slot.Set(*number);
-    uint32_t code = name ? KEL_XML_SetAttrValueEx(element, prefix, name, type.code, &slot.bits)
-                         : KEL_XML_SetNodeValueEx(element, type.code, &slot.bits);
+    uint32_t code = name ? KEL_XML_SetAttrValueEx(element, prefix, name, type.code, &slot->bits)
+                         : KEL_XML_SetNodeValueEx(element, type.code, &slot->bits);
     if (code != 0) throw DocumentError{code, name ? name : "", "the value could not be set"};
+}
+
+void WriteDocumentFile(const xml::Document &doc, const std::string &out) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path target = out;
+    if (fs::is_symlink(target, error)) target = fs::weakly_canonical(target, error);
+    if (error) target = out;
+    if (fs::is_directory(target, error))
+        throw DocumentError{KEL_XML_ERR_FILE_OPEN, out, "it is a directory"};
+    struct stat existing {};
+    mode_t mask = umask(0);
+    umask(mask);
+    mode_t mode = stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mask;
+    fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temp = (folder / ("." + target.filename().string() + ".vxml-XXXXXX")).string();
+    int fd = mkstemp(temp.data());
+    if (fd < 0) throw DocumentError{KEL_XML_ERR_FILE_OPEN, out, std::strerror(errno)};
+    fchmod(fd, mode);
+    close(fd);
+    uint32_t code = KEL_XML_TransformFile(doc.handle(), temp.c_str());
+    if (code == 0 && std::rename(temp.c_str(), target.c_str()) == 0) return;
+    std::string detail = code == 0 ? std::strerror(errno) : "";
+    std::remove(temp.c_str());
+    throw DocumentError{code != 0 ? code : KEL_XML_ERR_FILE_WRITE, out, detail};
 }
 
 }  // namespace vxml

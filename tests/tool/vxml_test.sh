@@ -63,6 +63,16 @@ run 2 set "$sample" gateway --attr x && err_has "missing arguments"
 run 2 set "$sample" gateway.services.service --attr port 70000 --as uint16 && err_has "is not a uint16 (0 to 65535)"
 run 2 set "$sample" gateway --attr on maybe --as bool && err_has "is not a bool"
 run 2 check - - && err_has "read only once"
+run 2 help frobnicate && err_has "unknown command 'frobnicate'"
+run 2 --version extra && err_has "unexpected argument 'extra'"
+# names the parser would not read back as that one attribute
+for name in "a b" 'x="1" evil' 'a"' "a&amp;b" "a=b" "p:" "a:b c"; do
+  run 2 set "$sample" gateway --attr "$name" 1 && err_has "bad attribute name" && out_empty
+done
+run 2 set "$sample" gateway --attr x 1 -o "" && err_has "empty name after -o"
+# --as VALUE is read as 'get --as' reads a stored value
+run 2 set "$sample" gateway --attr y -0 --as uint8 && err_has "is not a uint8"
+run 2 set "$sample" gateway --attr y " 7" --as int32 && err_has "is not a int32"
 
 # ---- check
 run 0 check "$sample" && out_is "$sample: ok"
@@ -128,6 +138,13 @@ run 0 set "$sample" gateway --attr gw:profile staging
 out_has '<gw:gateway xmlns:gw="urn:example:gateway" version="3" gw:profile="staging">'
 run 0 set "$sample" gateway.logging --attr offset -5 --as int8 && out_has 'offset="-5"'
 run 0 set "$sample" gateway.logging --attr verbose 1 --as bool && out_has 'verbose="true"'
+run 0 set "$sample" gateway.logging --attr plus +7 --as int32 && out_has 'plus="7"'
+run 0 set "$sample" gateway.logging --attr zero -0 --as int8 && out_has 'zero="0"'
+run 0 set "$sample" gateway.logging --attr dotted.name-1 v && out_has 'dotted.name-1="v"'
+run 1 set "$sample" gateway.network hello && err_has "the element has child elements" && out_empty
+run 1 set "$sample" gateway.network 5 --as int32 && err_has "the element has child elements"
+run 0 set "$sample" gateway.network --attr note hello && out_has '<network note="hello">'
+run 0 set "$sample" gateway.logging.path x -o - && out_has '<path>x</path>'
 run 0 set "$sample" gateway.logging.path -- "-dash & co" && out_has '<path>-dash &amp; co</path>'
 run 0 set "$sample" gateway.logging.path 7 --as uint8 -o "$work/edited.xml" && out_empty
 run 0 get "$work/edited.xml" gateway.logging.path --as uint8 && out_is "7"
@@ -135,10 +152,34 @@ run 0 check "$work/edited.xml"
 run 1 set "$sample" gateway.nothing --attr x 1 && err_has "KEL_XML_ERR_NOT_FOUND"
 run 1 set "$sample" gateway --attr x 1 -o "$work/no/such/dir/out.xml" && err_has "KEL_XML_ERR_FILE_OPEN"
 run_in 0 "$sample" set - gateway.services.service --attr enabled false && out_has 'name="telemetry" port="8443" enabled="false"'
+# -o replaces OUT only once the whole text is written, and keeps its mode
+cp "$sample" "$work/keep.xml" && chmod 640 "$work/keep.xml"
+run 0 set "$work/keep.xml" gateway --attr x 1 -o "$work/keep.xml" && run 0 get "$work/keep.xml" gateway --attr x
+out_is "1"
+check "-o keeps the mode" "$(stat -c %a "$work/keep.xml")" "640"
+ln -s keep.xml "$work/link.xml"
+run 0 set "$work/keep.xml" gateway --attr x 2 -o "$work/link.xml"
+check "-o through a link writes its target" "$(test -L "$work/link.xml" && cat "$work/keep.xml" | grep -c 'x="2"')" "1"
+{ printf '<r>'; for i in $(seq 400); do printf '<item n="%d">value %d</item>' "$i" "$i"; done; printf '</r>'; } >"$work/big.xml"
+cp "$work/big.xml" "$work/before.xml"
+(trap '' XFSZ; ulimit -f 4; "$vxml" set "$work/big.xml" r --attr x 3 -o "$work/big.xml" >"$work/out" 2>"$work/err" </dev/null)
+check "a failed write exits 1" "$?" "1"
+err_has "KEL_XML_ERR_FILE_WRITE"
+check "a failed write leaves OUT as it was" "$(cmp -s "$work/big.xml" "$work/before.xml" && echo same)" "same"
+check "a failed write leaves no temporary file" "$(ls -A "$work" | grep -c vxml-)" "0"
+run 1 set "$sample" gateway --attr x 1 -o "$work" && err_has "it is a directory"
 
 # ---- standard input that is empty or malformed
 run_in 1 "$work/empty.xml" check - && err_has "<stdin>: KEL_XML_ERR_SYNTAX" && err_has "the input is empty"
 run_in 1 "$work/malformed.xml" fmt - && err_has "<stdin>: KEL_XML_ERR_SYNTAX" && out_empty
+printf '\0<a/>' >"$work/nul.xml"
+run_in 1 "$work/nul.xml" check - && err_has "<stdin>: KEL_XML_ERR_SYNTAX" && err_has "begins with NUL"
+run 1 check "$work/nul.xml" && err_has "KEL_XML_ERR_SYNTAX"
+# a pipe given by name is read as a stream
+mkfifo "$work/pipe"
+cat "$sample" >"$work/pipe" &
+run 0 check "$work/pipe" && out_is "$work/pipe: ok"
+wait
 head -c 3000 /dev/urandom >"$work/noise.bin"
 run_in 1 "$work/noise.bin" tree - && no_crash
 
