@@ -19,6 +19,8 @@
 // Error(KEL_XML_ERR_INVALID_PARAM). Nothing here throws anything but Error and std::bad_alloc.
 //
 // Prefixes and values passed as empty views mean "none": the library never stores an empty string.
+// A view that holds a NUL byte cannot be passed on as C text: Error(KEL_XML_ERR_INVALID_PARAM).
+// A range-for may remove the child or attribute it is on, and no other.
 // Threads: a document, with all its handles, is used by one thread at a time (reads included).
 #ifndef VORNAPLEX_XML_HPP
 #define VORNAPLEX_XML_HPP
@@ -147,16 +149,27 @@ inline std::string_view View(const char *text) noexcept {
     return text ? std::string_view(text) : std::string_view();
 }
 
-// NUL-terminated copy of a view; c_str() is null for an empty view when `emptyIsNull`.
+// NUL-terminated copy of a view; c_str() is null for an empty view when `emptyIsNull`. A view
+// with a NUL byte is refused rather than cut short at it.
 class CString {
 public:
     CString(std::string_view text, bool emptyIsNull)
-        : text_(text), null_(emptyIsNull && text.empty()) {}
+        : text_(text), null_(emptyIsNull && text.empty()) {
+        if (text.find('\0') != std::string_view::npos)
+            throw Error(KEL_XML_ERR_INVALID_PARAM, "vornaplex::xml: a text with a NUL byte");
+    }
     const char *c_str() const noexcept { return null_ ? nullptr : text_.c_str(); }
 
 private:
     std::string text_;
     bool null_;
+};
+
+// What an iterator's operator-> gives: the handle itself, held by value.
+template <class Handle>
+struct Arrow {
+    Handle handle;
+    const Handle *operator->() const noexcept { return &handle; }
 };
 
 // The C interface's variable for a value type: bool travels as int32_t.
@@ -251,34 +264,40 @@ private:
     KEL_XML_ATTR *attr_ = nullptr;
 };
 
-// Forward range over a node's attributes, in list order.
+// Forward range over a node's attributes, in list order. An iterator reads the next attribute
+// when it arrives at one, so the loop may remove the attribute it is on.
 class AttributeRange {
 public:
     class iterator {
     public:
-        using iterator_category = std::forward_iterator_tag;
+        // Dereferencing gives a handle by value: a forward range by C++20's concepts, an input
+        // iterator by C++17's requirements.
+        using iterator_concept = std::forward_iterator_tag;
+        using iterator_category = std::input_iterator_tag;
         using value_type = Attribute;
         using difference_type = std::ptrdiff_t;
-        using pointer = void;
+        using pointer = detail::Arrow<Attribute>;
         using reference = Attribute;
 
         iterator() noexcept = default;
-        explicit iterator(Attribute at) noexcept : at_(at) {}
+        explicit iterator(Attribute at) noexcept : at_(at), next_(at.next()) {}
         Attribute operator*() const noexcept { return at_; }
+        pointer operator->() const noexcept { return {at_}; }
         iterator &operator++() noexcept {
-            at_ = at_.next();
+            at_ = next_;
+            next_ = at_.next();
             return *this;
         }
         iterator operator++(int) noexcept {
             iterator before = *this;
-            at_ = at_.next();
+            ++*this;
             return before;
         }
         friend bool operator==(iterator a, iterator b) noexcept { return a.at_ == b.at_; }
         friend bool operator!=(iterator a, iterator b) noexcept { return a.at_ != b.at_; }
 
     private:
-        Attribute at_;
+        Attribute at_, next_;  // next_: at_'s next attribute, read on arrival
     };
 
     explicit AttributeRange(Attribute first) noexcept : first_(first) {}
@@ -348,11 +367,11 @@ public:
     // Path lookup from this node: "config.server.2.name", the first segment naming this node, a
     // digits-only segment picking the N-th (1-based) child of the name before it, "\." escaping a
     // full stop. Empty handle when nothing matches; Error BAD_URL for a misplaced or 0 index,
-    // INVALID_PARAM for an empty path or one of 512 characters or more.
+    // INVALID_PARAM for an empty path, one of 512 characters or more, or one with a NUL byte.
     Node find(std::string_view path) const {
         if (!node_) return Node();
         KEL_XML_NODE *found = nullptr;
-        uint32_t code = KEL_XML_GetNodeByUrl(node_, std::string(path).c_str(), &found);
+        uint32_t code = KEL_XML_GetNodeByUrl(node_, detail::CString(path, false).c_str(), &found);
         if (code == KEL_XML_ERR_NOT_FOUND) return Node();
         detail::Check(code, "vornaplex::xml::Node::find");
         return Node(found);
@@ -484,34 +503,39 @@ inline void Attribute::set_value(std::string_view value) {
                   operation);
 }
 
-// Forward range over a node's children, in order.
+// Forward range over a node's children, in order. An iterator reads the next sibling when it
+// arrives at a child, so the loop may remove the child it is on.
 class ChildRange {
 public:
     class iterator {
     public:
-        using iterator_category = std::forward_iterator_tag;
+        // As AttributeRange::iterator: forward by C++20's concepts, input by C++17's requirements.
+        using iterator_concept = std::forward_iterator_tag;
+        using iterator_category = std::input_iterator_tag;
         using value_type = Node;
         using difference_type = std::ptrdiff_t;
-        using pointer = void;
+        using pointer = detail::Arrow<Node>;
         using reference = Node;
 
         iterator() noexcept = default;
-        explicit iterator(Node at) noexcept : at_(at) {}
+        explicit iterator(Node at) noexcept : at_(at), next_(at.next_sibling()) {}
         Node operator*() const noexcept { return at_; }
+        pointer operator->() const noexcept { return {at_}; }
         iterator &operator++() noexcept {
-            at_ = at_.next_sibling();
+            at_ = next_;
+            next_ = at_.next_sibling();
             return *this;
         }
         iterator operator++(int) noexcept {
             iterator before = *this;
-            at_ = at_.next_sibling();
+            ++*this;
             return before;
         }
         friend bool operator==(iterator a, iterator b) noexcept { return a.at_ == b.at_; }
         friend bool operator!=(iterator a, iterator b) noexcept { return a.at_ != b.at_; }
 
     private:
-        Node at_;
+        Node at_, next_;  // next_: at_'s next sibling, read on arrival
     };
 
     explicit ChildRange(Node first) noexcept : first_(first) {}
@@ -578,8 +602,9 @@ public:
         KEL_XML_NODE *tree = nullptr;
         uint32_t code = storage == Storage::pool ? KEL_XML_ParseFileEx(path.c_str(), &tree)
                                                  : KEL_XML_ParseFile(path.c_str(), &tree);
-        detail::Check(code, ("vornaplex::xml::Document::load(" + path + ")").c_str());
-        return Document(tree);
+        Document doc(tree);  // owns the tree before the error text can fail to allocate
+        if (code != 0) throw Error(code, "vornaplex::xml::Document::load(" + path + ")");
+        return doc;
     }
     // A new document whose outermost element has this name and prefix.
     static Document create(std::string_view name, std::string_view prefix = {},
@@ -612,8 +637,8 @@ public:
     }
     // Writes the text to a file (created or truncated once the text is built).
     void save(const std::string &path) const {
-        detail::Check(KEL_XML_TransformFile(tree_, path.c_str()),
-                      ("vornaplex::xml::Document::save(" + path + ")").c_str());
+        uint32_t code = KEL_XML_TransformFile(tree_, path.c_str());
+        if (code != 0) throw Error(code, "vornaplex::xml::Document::save(" + path + ")");
     }
 
 private:

@@ -91,6 +91,12 @@ TEST(CppApi, FailuresThrowErrorsWithTheirOwnCodesAndMessages) {
         {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().first_child().get_attr<int8_t>("port"); }},
         {KEL_XML_ERR_FILE_OPEN, [&] { doc.save("/"); }},
         {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().append_child(""); }},
+        // a view with a NUL byte is refused, not cut short at it
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().append_child(std::string_view("\0x", 2)); }},
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().set_value(std::string_view("x\0y", 3)); }},
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.root().set_attr(std::string_view("a\0b", 3), "v"); }},
+        {KEL_XML_ERR_INVALID_PARAM, [&] { doc.find(std::string_view("config\0.x", 9)); }},
+        {KEL_XML_ERR_INVALID_PARAM, [] { xml::Document::create(std::string_view("\0", 1)); }},
     };
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(CodeOf(cases[i].second), cases[i].first) << i;
@@ -153,6 +159,24 @@ TEST(CppApi, EditingBuildsTheExpectedText) {
                   "<c:config q:y=\"8\" z=\"\">\n<p:a/>\n<n:bee>changed &amp; more</n:bee>\n"
                   "</c:config>\n");
         EXPECT_EQ(vxt::CheckLinks(root.handle()), "");
+    }
+}
+
+TEST(CppApi, ARangeForMayRemoveTheChildOrAttributeItIsOn) {
+    for (xml::Storage storage : {xml::Storage::pool, xml::Storage::heap}) {
+        xml::Document doc = xml::Document::parse("<r><a x='1' y='2' z='3'/><b/><c/></r>", storage);
+        xml::Node a = doc.root().first_child();
+        std::string seen;
+        for (auto it = a.attributes().begin(); it != a.attributes().end(); ++it) {
+            seen += std::string(it->name());
+            a.remove_attr(it->name());
+        }
+        for (xml::Node child : doc.root().children()) {
+            seen += std::string(child.name());
+            doc.root().remove_child(child);
+        }
+        EXPECT_EQ(seen, "xyzabc");
+        EXPECT_EQ(doc.to_string(), "<r/>\n");
     }
 }
 
