@@ -72,7 +72,7 @@ void WriteTypedValue(const std::string &command, KEL_XML_NODE *element, const ch
 
 // Writes the document to the file OUT through a temporary file beside it, renamed over OUT
 // once the whole text is written: a failed write leaves OUT as it was. A symbolic link is
-// followed. DocumentError on failure.
+// followed; a device or pipe is written directly. DocumentError on failure.
 void WriteDocumentFile(const xml::Document &doc, const std::string &out);
 // Writes an indented outline of `start` and its subtree, ending with a line of counts.
 // Iterative: the depth of the tree costs no stack.

@@ -205,11 +205,16 @@ void WriteTypedValue(const std::string &command, KEL_XML_NODE *element, const ch
 void WriteDocumentFile(const xml::Document &doc, const std::string &out) {
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::path target = out;
-    if (fs::is_symlink(target, error)) target = fs::weakly_canonical(target, error);
-    if (error) target = out;
-    if (fs::is_directory(target, error))
+    fs::file_status status = fs::status(out, error);  // of what a link leads to
+    if (fs::is_directory(status))
         throw DocumentError{KEL_XML_ERR_FILE_OPEN, out, "it is a directory"};
+    if (fs::exists(status) && !fs::is_regular_file(status)) {  // a device or pipe: no rename
+        uint32_t code = KEL_XML_TransformFile(doc.handle(), out.c_str());
+        if (code != 0) throw DocumentError{code, out, ""};
+        return;
+    }
+    fs::path target = fs::is_symlink(out, error) ? fs::weakly_canonical(out, error) : fs::path(out);
+    if (error) target = out;
     struct stat existing {};
     mode_t mask = umask(0);
     umask(mask);
