@@ -208,9 +208,15 @@ void WriteDocumentFile(const xml::Document &doc, const std::string &out) {
     fs::file_status status = fs::status(out, error);  // of what a link leads to
     if (fs::is_directory(status))
         throw DocumentError{KEL_XML_ERR_FILE_OPEN, out, "it is a directory"};
-    if (fs::exists(status) && !fs::is_regular_file(status)) {  // a device or pipe: no rename
-        uint32_t code = KEL_XML_TransformFile(doc.handle(), out.c_str());
-        if (code != 0) throw DocumentError{code, out, ""};
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        // A device or pipe is written in place, opened for writing only: a pipe then waits
+        // for its reader, where the library's read-write open would not.
+        std::string text = doc.to_string();
+        std::FILE *file = std::fopen(out.c_str(), "wb");
+        if (file == nullptr) throw DocumentError{KEL_XML_ERR_FILE_OPEN, out, std::strerror(errno)};
+        bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+        if (std::fclose(file) != 0 || !written)
+            throw DocumentError{KEL_XML_ERR_FILE_WRITE, out, std::strerror(errno)};
         return;
     }
     fs::path target = fs::is_symlink(out, error) ? fs::weakly_canonical(out, error) : fs::path(out);
