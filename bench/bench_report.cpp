@@ -83,7 +83,7 @@ void PrintWriteTable(const std::string &title, const std::vector<ResultRow> &row
     const char *rule = "------------:|----------:|----------:|-----------:|--------:|";
     PrintTable(title, header, rule, 5, rows, [](const ResultRow &row, double base) {
         std::printf("| %-34s | %11.0f | %9.1f | %9.1f | %10s | %7zu |\n", row.label.c_str(),
-                    row.amount, row.amount / 1e6 / row.timing.medianSeconds,
+                    row.outputBytes, row.amount / 1e6 / row.timing.medianSeconds,
                     row.amount / 1e6 / row.timing.bestSeconds, Ratio(row, base).c_str(),
                     row.timing.samples);
     });

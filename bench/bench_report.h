@@ -14,10 +14,12 @@ struct ResultRow {
     std::string label;
     std::string error;  // non-empty: the row failed, this says why
     Timing timing;
-    double amount = 0;     // per sample: input bytes (parse), output bytes (write), calls (lookup)
-    bool isBase = false;   // the row the ratio column is taken against
-    bool hasTree = true;   // parse rows: whether a held size means anything
-    bool hasHeap = false;  // parse rows: whether `heap` was counted
+    double amount = 0;       // per sample: input bytes (parse, write), calls (lookup)
+    double outputBytes = 0;  // write rows: the text written, shown beside the speed
+    uint64_t checksum = 0;   // lookup rows: the sum of the values read
+    bool isBase = false;     // the row the ratio column is taken against
+    bool hasTree = true;     // parse rows: whether a held size means anything
+    bool hasHeap = false;    // parse rows: whether `heap` was counted
     HeapCount heap;
     double inputBytes = 0;  // parse rows: divides the heap figures
 };
