@@ -567,6 +567,9 @@ struct World {
                 case 18:
                     Walk();
                     break;
+                case 19:
+                    Misuse();
+                    break;
                 default:
                     Create(in.Byte() & 1);
                     break;
