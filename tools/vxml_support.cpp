@@ -226,7 +226,10 @@ void WriteDocumentFile(const xml::Document &doc, const std::string &out) {
     umask(mask);
     mode_t mode = stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0666 & ~mask;
     fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string temp = (folder / ("." + target.filename().string() + ".vxml-XXXXXX")).string();
+    std::string name = ".";  // appended piece by piece: GCC 12 at -O3 warns on "." + string
+    name += target.filename().string();
+    name += ".vxml-XXXXXX";
+    std::string temp = (folder / name).string();
     int fd = mkstemp(temp.data());
     if (fd < 0) throw DocumentError{KEL_XML_ERR_FILE_OPEN, out, std::strerror(errno)};
     fchmod(fd, mode);
