@@ -1,5 +1,7 @@
 // Document pools: refusals, first fit over the chain, block doubling, cleared and
 // aligned memory, and the index agreeing with a walk of the chain.
+#include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "support/vx_test.h"
@@ -24,6 +26,13 @@ TEST(Pool, RefusesNonPositiveSizesAndHandsOutClearedAlignedMemory) {
     EXPECT_EQ(XmlPoolCreate(0), nullptr);
     EXPECT_EQ(XmlPoolCreate(-5), nullptr);
     EXPECT_EQ(XmlPoolAlloc(nullptr, 8), nullptr);
+    // Heap memory given back dirty, so that the blocks below are not fresh, zeroed pages.
+    for (size_t size : {8192u + 256u, 16384u + 256u, 65536u}) {
+        void *dirty = std::malloc(size);
+        ASSERT_NE(dirty, nullptr);
+        std::memset(dirty, 0xA5, size);
+        std::free(dirty);
+    }
     KEL_XML_POOL *pool = XmlPoolCreate(8192);
     EXPECT_EQ(XmlPoolAlloc(pool, 0), nullptr);
     EXPECT_EQ(XmlPoolAlloc(pool, -1), nullptr);
