@@ -14,6 +14,7 @@
 TEST(Decode, CopiesDecodeEveryStretchOnHeapAndInPool) {
     for (const vxt::Case &c : vxt::ReadCases("decode.txt")) {
         size_t length = c[1] == "all" ? c[0].size() : std::stoul(c[1]);
+        ASSERT_TRUE(c[2] == "ok" || c[2] == "syntax") << c.where << ": outcome " << c[2];
         uint32_t expected = c[2] == "ok" ? 0 : KEL_XML_ERR_SYNTAX;
         for (bool pooled : {false, true}) {
             SCOPED_TRACE(c.where + (pooled ? " (pool)" : " (heap)"));

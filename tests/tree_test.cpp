@@ -193,7 +193,11 @@ void Script::Run(const vxt::Case &c) {
         Expect(KEL_XML_SetAttrValueEx(a, S(c[2]), S(c[3]), N(c[4]), &number), c[6]);
     } else if (op == "getval" || op == "getattrval") {  // a [prefix name] type number code
         const int at = op == "getval" ? 2 : 4;  // where the type is; only its width is written
-        int64_t read = 0, expected = 0, number = c[at + 2] == "ok" ? std::stoll(c[at + 1]) : 0;
+        // The variable starts as a pattern: a refusal leaves it whole, a read changes only
+        // the type's width.
+        constexpr int64_t kPattern = 0x5A5A5A5A5A5A5A5A;
+        int64_t read = kPattern, expected = kPattern;
+        int64_t number = c[at + 2] == "ok" ? std::stoll(c[at + 1]) : 0;
         Expect(op == "getval" ? KEL_XML_GetNodeValueEx(a, N(c[2]), &read)
                               : KEL_XML_GetAttrValueEx(a, S(c[2]), S(c[3]), N(c[4]), &read),
                c[at + 2]);

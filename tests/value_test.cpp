@@ -50,6 +50,7 @@ TEST(Value, ReaderAndWriterFollowTheTable) {
     vxt::Tree node(Element(0, "old"));
     for (const vxt::Case &c : vxt::ReadCases("values.txt")) {
         SCOPED_TRACE(c.where);
+        ASSERT_TRUE(c[0] == "read" || c[0] == "refuse" || c[0] == "write") << "command " << c[0];
         bool numeric = c[1] == "numeric";
         int32_t type = numeric ? int32_t{I32}
                                : int32_t(std::find(kTypeNames, kTypeNames + 7, c[1]) - kTypeNames);
