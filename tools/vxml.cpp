@@ -67,8 +67,8 @@ xml::Node FindElement(const xml::Document &doc, const std::string &path) {
 }
 
 // True when the parser reads `<a QNAME=""/>` back as one attribute of exactly this prefix
-// and name. A space, quote, "=", "<" or "&" in NAME would make the written document read
-// as something else, or not at all.
+// and name. A space, quote, "=" or "&" in NAME would make the written document read as
+// something else, or not at all.
 bool ReadsBackAsOneAttribute(const std::string &qname, const std::string &prefix,
                              const std::string &name) {
     std::string text = "<a " + qname + "=\"\"/>";
@@ -209,7 +209,7 @@ const Command kCommands[] = {
      "Usage: vxml set FILE PATH [--attr NAME] VALUE [--as TYPE] [-o OUT]\n"
      "Sets the attribute NAME (prefix:name accepted; added when missing) of the\n"
      "element at PATH, or without --attr the element's value, to VALUE, then writes\n"
-     "the document to OUT ('-': standard output) or to standard output. OUT is\n"
+     "the document to standard output, or to OUT ('-': standard output). OUT is\n"
      "replaced only once the whole text is written, so a failed write leaves it as\n"
      "it was. With --as TYPE, VALUE must read as the type, as 'get --as' reads it,\n"
      "and is written in its form (true/false, decimal). An empty VALUE clears the\n"
