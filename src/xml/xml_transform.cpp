@@ -370,16 +370,6 @@ XML_WRITE_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
     out.result = cursor.result;
 }
 
-// The document-order walk of KEL_XML_Iterator, for a tree node.
-KEL_XML_NODE *NextInOrder(KEL_XML_NODE *node) {
-    if (node->firstChild != nullptr) return node->firstChild;
-    while (node->nextSibling == nullptr) {
-        node = node->parent;
-        if (node == nullptr) return nullptr;
-    }
-    return node->nextSibling;
-}
-
 // ---- Writing -----------------------------------------------------------------------
 
 XML_WRITE_INLINE void WriteValue(Out &out, const char *value) {
@@ -424,7 +414,10 @@ XML_WRITE_INLINE void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
 
 // One element: its start tag, and when it has no children its value or the
 // empty form followed by the end tags of every ancestor it is the last of.
-XML_WRITE_INLINE void WriteElement(Out &out, const KEL_XML_NODE *node) {
+// Gives the next element in document order, null after the last: the walk up
+// that closed the ancestors has found it, and a second walk up would read
+// every ancestor again.
+XML_WRITE_INLINE KEL_XML_NODE *WriteElement(Out &out, KEL_XML_NODE *node) {
     if (node->firstAttr) {
         out.QName("<", node->prefix, node->name, " ");
         WriteAttrs(out, node->firstAttr);
@@ -433,7 +426,7 @@ XML_WRITE_INLINE void WriteElement(Out &out, const KEL_XML_NODE *node) {
     }
     if (node->firstChild) {
         out.Text(">\n");
-        return;
+        return node->firstChild;
     }
     if (node->value) {
         out.Text(">");
@@ -442,21 +435,22 @@ XML_WRITE_INLINE void WriteElement(Out &out, const KEL_XML_NODE *node) {
     } else {
         out.Text("/>\n");
     }
-    for (const KEL_XML_NODE *closed = node; closed->parent && closed->parent->lastChild == closed;
-         closed = closed->parent)
+    KEL_XML_NODE *closed = node;
+    for (; closed->parent && closed->parent->lastChild == closed; closed = closed->parent)
         out.EndTag(closed->parent);
+    return closed->parent ? closed->nextSibling : nullptr;  // the start has no parent
 }
 
 // Writes a detached subtree in document order.
 uint32_t WriteElements(KEL_XML_NODE *start, KEL_XML_STRBUF *buffer) {
     Sink sink(buffer);
     Out out(&sink);
-    for (KEL_XML_NODE *node = start; node && out.result == 0; node = NextInOrder(node)) {
+    for (KEL_XML_NODE *node = start; node && out.result == 0;) {
         if (node->name == nullptr) {
             out.result = KEL_XML_ERR_INVALID_PARAM;
             break;
         }
-        WriteElement(out, node);
+        node = WriteElement(out, node);
     }
     return out.Finish();
 }
