@@ -264,9 +264,11 @@ private:
     KEL_XML_ATTR *attr_ = nullptr;
 };
 
-// Forward range over a node's attributes, in list order. An iterator reads the next attribute
-// when it arrives at one, so the loop may remove the attribute it is on.
-class AttributeRange {
+namespace detail {
+// Forward range over a list of handles, linked by `Next`. An iterator reads the next handle
+// when it arrives at one, so a loop may remove the node or attribute it is on.
+template <class Handle, Handle (Handle::*Next)() const noexcept>
+class ListRange {
 public:
     class iterator {
     public:
@@ -274,18 +276,18 @@ public:
         // iterator by C++17's requirements.
         using iterator_concept = std::forward_iterator_tag;
         using iterator_category = std::input_iterator_tag;
-        using value_type = Attribute;
+        using value_type = Handle;
         using difference_type = std::ptrdiff_t;
-        using pointer = detail::Arrow<Attribute>;
-        using reference = Attribute;
+        using pointer = Arrow<Handle>;
+        using reference = Handle;
 
         iterator() noexcept = default;
-        explicit iterator(Attribute at) noexcept : at_(at), next_(at.next()) {}
-        Attribute operator*() const noexcept { return at_; }
+        explicit iterator(Handle at) noexcept : at_(at), next_((at.*Next)()) {}
+        Handle operator*() const noexcept { return at_; }
         pointer operator->() const noexcept { return {at_}; }
         iterator &operator++() noexcept {
             at_ = next_;
-            next_ = at_.next();
+            next_ = (at_.*Next)();
             return *this;
         }
         iterator operator++(int) noexcept {
@@ -297,16 +299,23 @@ public:
         friend bool operator!=(iterator a, iterator b) noexcept { return a.at_ != b.at_; }
 
     private:
-        Attribute at_, next_;  // next_: at_'s next attribute, read on arrival
+        Handle at_, next_;  // next_: what follows at_, read on arrival
     };
 
-    explicit AttributeRange(Attribute first) noexcept : first_(first) {}
+    explicit ListRange(Handle first) noexcept : first_(first) {}
     iterator begin() const noexcept { return iterator(first_); }
     iterator end() const noexcept { return iterator(); }
     bool empty() const noexcept { return !first_; }
 
 private:
-    Attribute first_;
+    Handle first_;
+};
+}  // namespace detail
+
+// A node's attributes, in list order.
+class AttributeRange : public detail::ListRange<Attribute, &Attribute::next> {
+public:
+    using ListRange::ListRange;
 };
 
 // ---- Node ------------------------------------------------------------------------------------
@@ -503,48 +512,10 @@ inline void Attribute::set_value(std::string_view value) {
                   operation);
 }
 
-// Forward range over a node's children, in order. An iterator reads the next sibling when it
-// arrives at a child, so the loop may remove the child it is on.
-class ChildRange {
+// A node's children, in order.
+class ChildRange : public detail::ListRange<Node, &Node::next_sibling> {
 public:
-    class iterator {
-    public:
-        // As AttributeRange::iterator: forward by C++20's concepts, input by C++17's requirements.
-        using iterator_concept = std::forward_iterator_tag;
-        using iterator_category = std::input_iterator_tag;
-        using value_type = Node;
-        using difference_type = std::ptrdiff_t;
-        using pointer = detail::Arrow<Node>;
-        using reference = Node;
-
-        iterator() noexcept = default;
-        explicit iterator(Node at) noexcept : at_(at), next_(at.next_sibling()) {}
-        Node operator*() const noexcept { return at_; }
-        pointer operator->() const noexcept { return {at_}; }
-        iterator &operator++() noexcept {
-            at_ = next_;
-            next_ = at_.next_sibling();
-            return *this;
-        }
-        iterator operator++(int) noexcept {
-            iterator before = *this;
-            ++*this;
-            return before;
-        }
-        friend bool operator==(iterator a, iterator b) noexcept { return a.at_ == b.at_; }
-        friend bool operator!=(iterator a, iterator b) noexcept { return a.at_ != b.at_; }
-
-    private:
-        Node at_, next_;  // next_: at_'s next sibling, read on arrival
-    };
-
-    explicit ChildRange(Node first) noexcept : first_(first) {}
-    iterator begin() const noexcept { return iterator(first_); }
-    iterator end() const noexcept { return iterator(); }
-    bool empty() const noexcept { return !first_; }
-
-private:
-    Node first_;
+    using ListRange::ListRange;
 };
 
 inline ChildRange Node::children() const noexcept { return ChildRange(first_child()); }

@@ -1,5 +1,7 @@
 // The C++ interface (vornaplex_xml.hpp): ownership, handles and ranges, typed values, path
 // lookup, editing, and the Error scheme, including allocation failures.
+#include <iterator>
+#include <ranges>
 #include <set>
 
 #include "support/vx_test.h"
@@ -161,6 +163,13 @@ TEST(CppApi, EditingBuildsTheExpectedText) {
         EXPECT_EQ(vxt::CheckLinks(root.handle()), "");
     }
 }
+
+#if __cplusplus >= 202002L
+static_assert(std::ranges::forward_range<xml::ChildRange> &&
+              std::ranges::forward_range<xml::AttributeRange>);
+#endif
+static_assert(std::is_same_v<std::iterator_traits<xml::ChildRange::iterator>::iterator_category,
+                             std::input_iterator_tag>);
 
 TEST(CppApi, ARangeForMayRemoveTheChildOrAttributeItIsOn) {
     for (xml::Storage storage : {xml::Storage::pool, xml::Storage::heap}) {
