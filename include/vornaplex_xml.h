@@ -23,7 +23,7 @@ extern "C" {
 #endif
 
 /* ---- Result codes: 0 is success, every failure is one of these ---------- */
-#define KEL_XML_ERR_INVALID_PARAM    0x1F000701u /* null/empty argument, bad type, no root   */
+#define KEL_XML_ERR_INVALID_PARAM    0x1F000701u /* null arg, empty text, bad type, no root  */
 #define KEL_XML_ERR_DUPLICATE        0x1F000702u /* attribute with this prefix+name exists    */
 #define KEL_XML_ERR_NOT_FOUND        0x1F000703u /* no such node/attribute, end of iteration  */
 #define KEL_XML_ERR_NO_MEMORY        0x1F000704u /* a heap or pool allocation failed          */
@@ -123,8 +123,9 @@ typedef struct KEL_XML_FILE_FUNCS {
  * leave it null on failure (the out-parameter is untouched when an argument
  * is rejected). Free the document with KEL_XML_FreeNode.
  * Results: 0, INVALID_PARAM (null argument, empty text), NO_MEMORY (context,
- * pool or document node), SYNTAX (any malformed text or later allocation
- * failure); the file forms also FILE_OPEN, FILE_READ. */
+ * pool or document node; for files also the file's buffer), SYNTAX (any
+ * malformed text or later allocation failure, an empty file); the file forms
+ * also FILE_OPEN (an empty path included), FILE_READ. */
 
 /* Parses a NUL-terminated text into a heap document (every record its own allocation). */
 KEL_XML_API uint32_t KEL_XML_Parse(const char *text, KEL_XML_NODE **document);
@@ -162,8 +163,9 @@ KEL_XML_API uint32_t KEL_XML_SetNode(KEL_XML_NODE *node, const char *prefix, con
 KEL_XML_API uint32_t KEL_XML_AddFirstChildNode(KEL_XML_NODE *parent, KEL_XML_NODE *child);
 /* Inserts `child` as the last child of `parent`; checks as KEL_XML_AddFirstChildNode. */
 KEL_XML_API uint32_t KEL_XML_AppendChildNode(KEL_XML_NODE *parent, KEL_XML_NODE *child);
-/* Inserts `node` right after `ref`. Document nodes are never siblings. When `ref`
- * has no parent the two are linked and INVALID_PARAM reports the rootless pair. */
+/* Inserts `node` right after `ref`. A document node is never inserted as a sibling,
+ * nor is a pooled one a reference. When `ref` has no parent (a heap document node
+ * included) the two are linked and INVALID_PARAM reports the rootless pair. */
 KEL_XML_API uint32_t KEL_XML_AddNextSiblingNode(KEL_XML_NODE *ref, KEL_XML_NODE *node);
 /* Inserts `node` right before `ref`; as KEL_XML_AddNextSiblingNode. */
 KEL_XML_API uint32_t KEL_XML_AddPrevSiblingNode(KEL_XML_NODE *ref, KEL_XML_NODE *node);
@@ -241,7 +243,9 @@ KEL_XML_API uint32_t KEL_XML_GetNextSiblingAttrEx(KEL_XML_NODE *element, const c
 /* Reads an attribute's value as a typed value. NOT_FOUND when it does not exist. */
 KEL_XML_API uint32_t KEL_XML_GetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
                                             const char *name, int32_t valueType, void *value);
-/* Writes a typed value as an attribute's text, creating the attribute at the end if needed. */
+/* Writes a typed value as an attribute's text, creating the attribute at the end if needed.
+ * The lookup takes the prefix as passed and a created attribute stores "" as no prefix,
+ * so a second call with prefix "" gives DUPLICATE. */
 KEL_XML_API uint32_t KEL_XML_SetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
                                             const char *name, int32_t valueType,
                                             const void *value);

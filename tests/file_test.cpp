@@ -1,5 +1,6 @@
 // Parsing from files: real files through the C streams, registered operations with
 // the exact call sequences of tests/data/file_calls.txt, and registration itself.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,11 +25,15 @@ FILE *FakeOpen(const char *path, const char *mode) {
 }
 int FakeSeek(FILE *stream, long offset, int origin) {
     Record("seek " + std::to_string(offset) + " " + std::to_string(origin), stream);
+    if (origin == SEEK_END && gFake.fault == "end") return -1;  // the position stays at 0
     return origin == SEEK_SET && gFake.fault == "seek" ? -1 : 0;
 }
 long FakeTell(FILE *stream) {
     Record("tell", stream);
-    return gFake.fault == "tell" ? -1 : static_cast<long>(gFake.content.size());
+    if (gFake.fault == "tell") return -1;
+    if (gFake.fault == "end") return 0;
+    if (gFake.fault == "huge") return LONG_MAX;
+    return static_cast<long>(gFake.content.size());
 }
 size_t FakeRead(void *buffer, size_t size, size_t count, FILE *stream) {
     Record("read " + std::to_string(size) + " " + std::to_string(count), stream);
