@@ -5,8 +5,8 @@
 
 Seeds: small texts of our own that touch every construct the parser knows,
 the shared benchmark corpus at scale 0.001 (files under 64 KB), and for
-fuzz_query and fuzz_edit operation streams in the byte format those targets
-decode. Deterministic: the same bytes on every run.
+fuzz_query, fuzz_edit and fuzz_cpp operation streams in the byte format those
+targets decode. Deterministic: the same bytes on every run.
 """
 
 import os
@@ -135,6 +135,33 @@ def edit_seeds(rng):
     return seeds
 
 
+def cpp_seeds(docs, rng):
+    """fuzz_cpp: a document, NUL, then steps of (failure byte, operation, arguments)."""
+    def view(text):
+        return bytes([len(text)]) + text
+    calm = 0xff  # no allocation failure in this step
+    steps = [
+        bytes([calm, 0]), bytes([calm, 2]), bytes([calm, 1]),               # walks
+        bytes([calm, 5]) + view(b'n') + view(b'v') + view(b'') + b'\x01',  # append_child
+        bytes([calm, 5]) + view(b'm') + view(b'') + view(b'p') + b'\x00',  # prepend_child
+        bytes([calm, 6]) + view(b'k') + view(b'1') + b'\x01',              # set_attr text
+        bytes([calm, 6]) + view(b'u') + view(b'') + b'\x00' + b'\x39\x30\x00\x00',
+        bytes([calm, 7]) + view(b'u') + b'\x01',                           # get_attr<uint8>
+        bytes([calm, 8]) + view(b'n') + b'\x01',                           # find
+        bytes([calm, 9]) + view(b'text'), bytes([calm, 10]) + view(b'r') + view(b'q'),
+        bytes([calm, 11]),                                                # write and reparse
+        bytes([calm, 3, ord('n')]), bytes([calm, 4, ord('k')]),           # removal in loops
+        bytes([3, 5]) + view(b'x') + view(b'y') + view(b'') + b'\x01',     # under a failure
+        bytes([calm, 5]) + view(b'a\x00b') + view(b'') + view(b'') + b'\x01',  # NUL in a view
+    ]
+    seeds = [b'<r a="1"><n>t</n><m/></r>\x00' + b''.join(steps)]
+    for i, step in enumerate(steps):
+        seeds.append((b'<r/>' if i % 2 else b'<r></r>') + b'\x00' + step)
+    for doc in docs:
+        seeds.append(doc + b'\x00' + b''.join(rng.sample(steps, 6)))
+    return seeds
+
+
 def shared_corpus(generator):
     files = []
     with tempfile.TemporaryDirectory() as out:
@@ -168,6 +195,8 @@ def main():
     write('fuzz_query', [('query%02d' % i, s) for i, s in enumerate(query_seeds(small_shared))])
     rng = random.Random(20240517)
     write('fuzz_edit', [('edit%02d' % i, s) for i, s in enumerate(edit_seeds(rng))])
+    docs = [t for t in TEXTS if b'\x00' not in t] + small_shared
+    write('fuzz_cpp', [('cpp%02d' % i, s) for i, s in enumerate(cpp_seeds(docs, rng))])
 
 
 if __name__ == '__main__':

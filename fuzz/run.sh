@@ -4,7 +4,7 @@
 #
 #   fuzz/run.sh [seconds-per-target]      default 60
 #
-# Environment: BUILD_DIR (default build/fuzz), TARGETS (default all four),
+# Environment: BUILD_DIR (default build/fuzz), TARGETS (default all five),
 # RSS_LIMIT_MB (default 2048), TIMEOUT (seconds per input, default 10).
 # New inputs go to $BUILD_DIR/corpus/<target>; the committed seeds stay as they
 # are. A crash, leak, timeout or failed check leaves its input in
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 build=${BUILD_DIR:-build/fuzz}
-targets=${TARGETS:-"fuzz_parse fuzz_roundtrip fuzz_query fuzz_edit"}
+targets=${TARGETS:-"fuzz_parse fuzz_roundtrip fuzz_query fuzz_edit fuzz_cpp"}
 rss=${RSS_LIMIT_MB:-2048}
 timeout=${TIMEOUT:-10}
 
