@@ -265,8 +265,9 @@ KEL_XML_API uint32_t KEL_XML_GetNodeByUrl(KEL_XML_NODE *start, const char *path,
 
 /* ==== Output =============================================================
  * Writes a node with its subtree (or a single attribute handle, cast) as
- * compact XML text, one line per element. Results: 0, INVALID_PARAM (null
- * argument, nameless node), NO_MEMORY; the file form also FILE_OPEN, FILE_WRITE. */
+ * compact XML text, a line per tag (a childless element on one line).
+ * Results: 0, INVALID_PARAM (null argument, nameless node), NO_MEMORY; the
+ * file form also FILE_OPEN, FILE_WRITE. */
 
 /* Hands out a new NUL-terminated string; release it with KEL_XML_FreeMem. */
 KEL_XML_API uint32_t KEL_XML_Transform(KEL_XML_NODE *node, char **text);

@@ -476,7 +476,8 @@ public:
         KEL_XML_FreeNode(child.node_);
     }
 
-    // This element and its subtree as compact XML text, one line per element.
+    // This element and its subtree as compact XML text, a line per tag (a childless element's
+    // on one).
     std::string to_string() const {
         return detail::Transform(node_, "vornaplex::xml::Node::to_string");
     }

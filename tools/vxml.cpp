@@ -190,7 +190,8 @@ const Command kCommands[] = {
     {"fmt", 0,
      "Usage: vxml fmt FILE\n"
      "Writes the document to standard output as the library writes it: no\n"
-     "declaration, comments or indentation, one line per element.\n",
+     "declaration, comments or indentation; a line per tag, a childless\n"
+     "element on one line.\n",
      RunFmt},
     {"tree", 0,
      "Usage: vxml tree FILE [PATH]\n"

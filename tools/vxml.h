@@ -1,5 +1,5 @@
 // vxml.h - what the parts of the vxml command-line tool share: its two kinds of failure,
-// command-line arguments, document loading, typed values and the outline writer.
+// command-line arguments, document loading and writing, typed values and the outline writer.
 #pragma once
 
 #include <cstdint>

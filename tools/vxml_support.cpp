@@ -1,4 +1,5 @@
-// vxml_support.cpp - the tool's argument parsing, document loading, typed values and messages.
+// vxml_support.cpp - the tool's argument parsing, document loading and writing (a file is
+// replaced whole), typed values and messages.
 #include <cerrno>
 #include <cstring>
 #include <filesystem>

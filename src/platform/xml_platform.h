@@ -1,7 +1,7 @@
 // xml_platform.h - the outside services the library relies on: the OS adapter's
-// string, comparison and tagged-allocation calls, the bounds-checked memset_s /
-// strncpy_s, and the heap (malloc/calloc/free) with a fault-injection hook in
-// test builds.
+// string, comparison and tagged-allocation calls, the bounds-checked memset_s,
+// strncpy_s, memcpy_s and memmove_s, and the heap (malloc/calloc/free) with a
+// fault-injection hook in test builds.
 #pragma once
 
 #include <cerrno>

@@ -25,6 +25,6 @@ void XmlTestAttrHashSalt(uint32_t salt) noexcept;
 // The salt most recently drawn for a duplicate-attribute index.
 uint32_t XmlTestLastAttrHashSalt() noexcept;
 // Texts of at least `bytes` bytes from the parse's cursor are read by the dispatcher
-// alone, as texts of 2 GiB and more are (0: back to that limit).
+// alone, as texts of 2^31 - 1 bytes and more are (0: back to that limit).
 void XmlTestDirectLimit(size_t bytes) noexcept;
 #endif

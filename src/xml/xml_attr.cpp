@@ -21,11 +21,6 @@ uint32_t XmlLinkAttr(KEL_XML_ATTR *attr, KEL_XML_NODE *element) noexcept {
 
 namespace {
 
-// An attribute record is never an element: it lacks the attribute list field.
-bool IsElement(const KEL_XML_NODE *element) {
-    return element != nullptr && element->type != KEL_XML_NODE_ATTRIBUTE;
-}
-
 const char *NullIfEmpty(const char *text) { return text != nullptr && text[0] ? text : nullptr; }
 
 void ReadAttr(const KEL_XML_ATTR *attr, const char **prefix, const char **name,
@@ -39,7 +34,8 @@ void ReadAttr(const KEL_XML_ATTR *attr, const char **prefix, const char **name,
 
 XML_EXPORT uint32_t KEL_XML_AddAttr(KEL_XML_NODE *element, const char *prefix, const char *name,
                                     const char *value) {
-    if (!IsElement(element) || name == nullptr || name[0] == '\0') return KEL_XML_ERR_INVALID_PARAM;
+    if (!XmlIsElementRecord(element) || name == nullptr || name[0] == '\0')
+        return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_NODE *root = XmlFindRoot(element);
     if (root == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = AsAttr(XmlAllocNode(root->pool, KEL_XML_NODE_ATTRIBUTE));
@@ -57,7 +53,7 @@ XML_EXPORT uint32_t KEL_XML_AddAttr(KEL_XML_NODE *element, const char *prefix, c
 
 XML_EXPORT uint32_t KEL_XML_GetAttr(KEL_XML_NODE *element, const char *prefix, const char *name,
                                     const char **value) {
-    if (!IsElement(element) || name == nullptr || value == nullptr)
+    if (!XmlIsElementRecord(element) || name == nullptr || value == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, prefix, name);
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
@@ -67,7 +63,7 @@ XML_EXPORT uint32_t KEL_XML_GetAttr(KEL_XML_NODE *element, const char *prefix, c
 
 XML_EXPORT uint32_t KEL_XML_SetAttr(KEL_XML_NODE *element, const char *prefix, const char *name,
                                     const char *value) {
-    if (!IsElement(element) || name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    if (!XmlIsElementRecord(element) || name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, NullIfEmpty(prefix), name);
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
     // The root is found once; without one the element's own storage decides.
@@ -86,7 +82,7 @@ XML_EXPORT uint32_t KEL_XML_SetAttr(KEL_XML_NODE *element, const char *prefix, c
 
 XML_EXPORT uint32_t KEL_XML_RemoveAttr(KEL_XML_NODE *element, const char *prefix,
                                        const char *name) {
-    if (!IsElement(element) || name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    if (!XmlIsElementRecord(element) || name == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, NullIfEmpty(prefix), name);
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
     KEL_XML_ATTR **link = &element->firstAttr;
@@ -104,7 +100,7 @@ XML_EXPORT uint32_t KEL_XML_GetFirstAttr(KEL_XML_NODE *element, const char **pre
 XML_EXPORT uint32_t KEL_XML_GetFirstAttrEx(KEL_XML_NODE *element, const char **prefix,
                                            const char **name, const char **value,
                                            KEL_XML_ATTR **handle) {
-    if (!IsElement(element) || prefix == nullptr || name == nullptr || value == nullptr)
+    if (!XmlIsElementRecord(element) || prefix == nullptr || name == nullptr || value == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     if (element->firstAttr == nullptr) return KEL_XML_ERR_NOT_FOUND;
     ReadAttr(element->firstAttr, prefix, name, value);
@@ -115,8 +111,8 @@ XML_EXPORT uint32_t KEL_XML_GetFirstAttrEx(KEL_XML_NODE *element, const char **p
 XML_EXPORT uint32_t KEL_XML_GetNextSiblingAttr(KEL_XML_NODE *element, const char *prefix,
                                                const char *name, const char **nextPrefix,
                                                const char **nextName, const char **nextValue) {
-    if (!IsElement(element) || name == nullptr || nextPrefix == nullptr || nextName == nullptr ||
-        nextValue == nullptr)
+    if (!XmlIsElementRecord(element) || name == nullptr || nextPrefix == nullptr ||
+        nextName == nullptr || nextValue == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, prefix, name);
     if (attr == nullptr || attr->nextSibling == nullptr) return KEL_XML_ERR_NOT_FOUND;
@@ -129,7 +125,7 @@ XML_EXPORT uint32_t KEL_XML_GetNextSiblingAttr(KEL_XML_NODE *element, const char
 XML_EXPORT uint32_t KEL_XML_GetNextSiblingAttrEx(KEL_XML_NODE *element, const char **prefix,
                                                  const char **name, const char **value,
                                                  KEL_XML_ATTR **handle) {
-    if (!IsElement(element) || prefix == nullptr || name == nullptr || value == nullptr ||
+    if (!XmlIsElementRecord(element) || prefix == nullptr || name == nullptr || value == nullptr ||
         handle == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *next = *handle != nullptr ? (*handle)->nextSibling : element->firstAttr;

@@ -253,13 +253,6 @@ XML_HOT_INLINE uint32_t StoreAttrName(Reader<kPooled> &r, const char *name, size
     return result;
 }
 
-// The stored (decoded) name equals the token: the same length and the same bytes.
-XML_HOT_INLINE bool NameMatches(const char *stored, const char *token, size_t length) {
-    for (size_t i = 0; i < length; ++i)
-        if (stored[i] != token[i]) return false;
-    return stored[length] == '\0';
-}
-
 // An end tag's name at `name` read against the stored name of the element it closes.
 // Where the two agree byte for byte, the name holds nothing but plain bytes and ":",
 // and a delimiter follows, that stretch is the very word the tokenizer would read
@@ -601,7 +594,8 @@ XML_HOT_INLINE const char *CloseName(Reader<kPooled> &r, KEL_XML_NODE *element, 
             nameEnd = name + r.context->tokenLen;
             flags = r.context->tokenFlags;
         }
-        if (!NameMatches(element->name, name, static_cast<size_t>(nameEnd - name))) return nullptr;
+        if (!XmlNameMatches(element->name, name, static_cast<size_t>(nameEnd - name)))
+            return nullptr;
     }
     size_t length = static_cast<size_t>(nameEnd - name);
     if (SplitStored(r, element, length, (flags & kXmlWordColon) != 0, (flags & kXmlWordDecode) == 0,
@@ -710,7 +704,7 @@ uint32_t ParseContent(KEL_XML_PARSE_CTX *context) {
     return 0;
 }
 
-// Every step through the dispatcher: for texts of 2 GiB and more, where a word
+// Every step through the dispatcher: for texts of 2^31 - 1 bytes and more, where a word
 // can be longer than a token may be.
 uint32_t DispatchAll(KEL_XML_PARSE_CTX *context) {
     do {

@@ -36,7 +36,7 @@ void XmlPoolDestroy(KEL_XML_POOL *pool) noexcept;
 KEL_XML_NODE *XmlFindRoot(const void *record) noexcept;
 // Frees `memory` to the heap unless the context's tree is pooled.
 void XmlReleaseMem(const void *context, void *memory) noexcept;
-// `size` bytes from the context's pool, or from the heap (not cleared).
+// `size` bytes from the context's pool (cleared), or from the heap (not cleared).
 void *XmlAllocMem(const void *context, int32_t size) noexcept;
 // Cleared record sized for `type` (1: attribute, 12: document, else node).
 KEL_XML_NODE *XmlAllocNode(KEL_XML_POOL *pool, int32_t type) noexcept;
@@ -93,6 +93,20 @@ inline KEL_XML_ATTR *AsAttr(void *record) noexcept { return static_cast<KEL_XML_
 inline KEL_XML_NODE *AsNode(void *record) noexcept { return static_cast<KEL_XML_NODE *>(record); }
 inline KEL_XML_DOC *AsDoc(KEL_XML_NODE *node) noexcept {
     return reinterpret_cast<KEL_XML_DOC *>(node);
+}
+
+// What a record is. An attribute record lacks the fields past `lastChild`'s place that
+// tree steps and attribute lists read, so it is never taken for an element.
+inline bool XmlIsElementRecord(const KEL_XML_NODE *node) noexcept {
+    return node != nullptr && node->type != KEL_XML_NODE_ATTRIBUTE;
+}
+// A document that owns a pool; freeing it destroys the pool.
+inline bool XmlIsPooledDocument(const KEL_XML_NODE *node) noexcept {
+    return node->isDocument == 1 && node->pool != nullptr;
+}
+// No parent and no siblings: a root when it is not an attribute.
+inline bool XmlIsDetached(const KEL_XML_NODE *node) noexcept {
+    return !node->parent && !node->prevSibling && !node->nextSibling;
 }
 
 // ---- Attributes (xml_attr.cpp) ----------------------------------------------------
@@ -169,6 +183,8 @@ struct KEL_XML_STRBUF {
 };
 
 constexpr uint32_t kXmlStrBufStep = 1024;
+// The largest text a buffer can hold: capacity + 1 must still fit 32 bits.
+constexpr uint32_t kXmlMaxText = UINT32_MAX - 1;
 
 // Empties the record (nothing allocated) and sets the growth step.
 void XmlStrBufInit(KEL_XML_STRBUF *buffer) noexcept;
@@ -184,19 +200,9 @@ uint32_t XmlStrBufInsert(KEL_XML_STRBUF *buffer, const char *source, uint32_t co
 uint32_t XmlStrBufAppend(KEL_XML_STRBUF *buffer, const char *text) noexcept;
 // Appends the byte at `byte`; a null address appends nothing.
 uint32_t XmlStrBufAppendChar(KEL_XML_STRBUF *buffer, const char *byte) noexcept;
-// Appends `count` bytes at the end: XmlStrBufInsert at `length`, copied in
-// place when the block has room.
-inline uint32_t XmlStrBufAppendBytes(KEL_XML_STRBUF *buffer, const char *source,
-                                     uint32_t count) noexcept {
-    if (count == 0 || count > buffer->capacity - buffer->length || source == nullptr)
-        return XmlStrBufInsert(buffer, source, count, buffer->length);
-    memcpy_s(buffer->text + buffer->length, buffer->capacity - buffer->length, source, count);
-    buffer->length += count;
-    buffer->text[buffer->length] = '\0';
-    return 0;
-}
 
-// Serializer (xml_transform.cpp), declared here for the tests.
+// Serializer (xml_transform.cpp): the writer's routines; tests call the escaper and
+// XmlWriteTree directly.
 // Appends a value with " ' < > escaped and every & that does not begin a
 // recognised reference written as "&amp;". 0, INVALID_PARAM (null), NO_MEMORY.
 uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept;

@@ -2,22 +2,12 @@
 // the document-order walk.
 #include "xml_internal.h"
 
-namespace {
-
-// Steps defined for tree nodes only answer null for an attribute record, which
-// lacks the fields they would read.
-bool IsTreeNode(const KEL_XML_NODE *node) {
-    return node != nullptr && node->type != KEL_XML_NODE_ATTRIBUTE;
-}
-
-}  // namespace
-
 XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodeFirstChild(KEL_XML_NODE *node) {
-    return IsTreeNode(node) ? node->firstChild : nullptr;
+    return XmlIsElementRecord(node) ? node->firstChild : nullptr;
 }
 
 XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodeLastChild(KEL_XML_NODE *node) {
-    return IsTreeNode(node) ? node->lastChild : nullptr;
+    return XmlIsElementRecord(node) ? node->lastChild : nullptr;
 }
 
 XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodeNextSibling(KEL_XML_NODE *node) {
@@ -25,7 +15,7 @@ XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodeNextSibling(KEL_XML_NODE *node) {
 }
 
 XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodePrevSibling(KEL_XML_NODE *node) {
-    return IsTreeNode(node) ? node->prevSibling : nullptr;
+    return XmlIsElementRecord(node) ? node->prevSibling : nullptr;
 }
 
 XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodeParent(KEL_XML_NODE *node) {
@@ -33,7 +23,7 @@ XML_EXPORT KEL_XML_NODE *KEL_XML_GetNodeParent(KEL_XML_NODE *node) {
 }
 
 XML_EXPORT uint32_t KEL_XML_GetNodeChildNum(KEL_XML_NODE *node, uint32_t *count) {
-    if (!IsTreeNode(node) || count == nullptr) return KEL_XML_ERR_INVALID_PARAM;
+    if (!XmlIsElementRecord(node) || count == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     uint32_t n = 0;
     for (KEL_XML_NODE *child = node->firstChild; child != nullptr; child = child->nextSibling) ++n;
     *count = n;
@@ -51,7 +41,7 @@ XML_EXPORT uint32_t KEL_XML_GetNodeValue(KEL_XML_NODE *node, int32_t *type, cons
 }
 
 XML_EXPORT KEL_XML_NODE *KEL_XML_Iterator(KEL_XML_NODE *node) {
-    if (!IsTreeNode(node)) return nullptr;
+    if (!XmlIsElementRecord(node)) return nullptr;
     if (node->firstChild != nullptr) return node->firstChild;
     while (node->nextSibling == nullptr) {
         node = node->parent;

@@ -1,5 +1,6 @@
-// xml_parse.cpp - the parse entry points for text in memory, the shared parse core
-// with its dispatcher, and the rule that links each new element into the tree.
+// xml_parse.cpp - the parse entry points for text in memory, the parse context, the
+// shared parse core with its dispatcher, the parse's storage chunks, and the rule that
+// links each new element into the tree.
 #include "xml_parse.h"
 
 namespace {

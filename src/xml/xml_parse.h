@@ -47,6 +47,14 @@ XML_HOT_INLINE bool XmlHasClass(char c, uint8_t cls) {
     return (kXmlCharClass[static_cast<unsigned char>(c)] & cls) != 0;
 }
 
+// The stored (decoded) name equals the token: the same length and the same bytes.
+// A token never holds a NUL, so the stored name's NUL ends the loop as a mismatch.
+XML_HOT_INLINE bool XmlNameMatches(const char *stored, const char *token, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (stored[i] != token[i]) return false;
+    return stored[length] == '\0';
+}
+
 // ---- Token table ----------------------------------------------------------------
 // The strings the scanner compares the text against, in their fixed order.
 enum XmlTokenId {

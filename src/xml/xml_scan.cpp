@@ -9,14 +9,6 @@
 
 namespace {
 
-// The stored (decoded) name equals the token: the same length and the same bytes.
-// A token never holds a NUL, so the stored name's NUL ends the loop as a mismatch.
-inline bool NameMatches(const char *stored, const char *token, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i)
-        if (stored[i] != token[i]) return false;
-    return stored[length] == '\0';
-}
-
 // The split of a qualified name at its first ":" among `length` bytes, with the
 // copies made by `store` and a prefix copy given back by `release`.
 template <class Store, class Release>
@@ -443,7 +435,8 @@ uint32_t XmlEndTag(KEL_XML_PARSE_CTX *context) noexcept {
     context->currentOpen = 0;
     KEL_XML_NODE *element = context->current;
     if (element == nullptr) return KEL_XML_ERR_SYNTAX;
-    if (!NameMatches(element->name, context->token, context->tokenLen)) return KEL_XML_ERR_SYNTAX;
+    if (!XmlNameMatches(element->name, context->token, context->tokenLen))
+        return KEL_XML_ERR_SYNTAX;
     uint32_t result = XmlSplitStoredName(context, element, context->tokenLen,
                                          (context->tokenFlags & kXmlWordColon) != 0);
     if (result != 0) return result;
@@ -486,7 +479,7 @@ uint32_t XmlCharData(KEL_XML_PARSE_CTX *context) noexcept {
         XmlRecordToken(context, end, 2, 0);
     else if (!XmlTakeToken(context) || context->token[0] != '<' || context->token[1] != '/')
         return KEL_XML_ERR_SYNTAX;
-    if (!XmlTakeToken(context) || !NameMatches(element->name, context->token, context->tokenLen))
+    if (!XmlTakeToken(context) || !XmlNameMatches(element->name, context->token, context->tokenLen))
         return KEL_XML_ERR_SYNTAX;
     result = XmlSplitStoredName(context, element, context->tokenLen,
                                 (context->tokenFlags & kXmlWordColon) != 0);

@@ -55,16 +55,13 @@ void FreeHeapNode(KEL_XML_NODE *node) {
     XmlFree(value);
 }
 
-bool IsPooledDocument(const KEL_XML_NODE *node) { return node->isDocument == 1 && node->pool; }
-
 }  // namespace
 
 KEL_XML_NODE *XmlFindRoot(const void *record) noexcept {
     auto *node = static_cast<const KEL_XML_NODE *>(record);
     if (node != nullptr && node->type == KEL_XML_NODE_ATTRIBUTE) node = node->parent;
     while (node != nullptr) {
-        if (!node->parent && !node->prevSibling && !node->nextSibling)
-            return const_cast<KEL_XML_NODE *>(node);
+        if (XmlIsDetached(node)) return const_cast<KEL_XML_NODE *>(node);
         node = node->parent;
     }
     return nullptr;
@@ -154,7 +151,7 @@ void XmlFreeTree(KEL_XML_NODE *node) noexcept {
         if (PoolOfContext(node) == nullptr) FreeHeapAttrs(AsAttr(node));
         return;
     }
-    if (IsPooledDocument(node)) {
+    if (XmlIsPooledDocument(node)) {
         XmlPoolDestroy(node->pool);
         return;
     }
@@ -162,7 +159,7 @@ void XmlFreeTree(KEL_XML_NODE *node) noexcept {
     KEL_XML_NODE *current = node;
     while (current != nullptr) {
         KEL_XML_NODE *next = current->nextSibling;
-        if (IsPooledDocument(current)) {
+        if (XmlIsPooledDocument(current)) {
             XmlPoolDestroy(current->pool);
         } else {
             if (current->firstChild != nullptr) {

@@ -6,9 +6,6 @@
 
 namespace {
 
-// The largest text a buffer can hold: capacity + 1 must still fit 32 bits.
-constexpr uint32_t kMaxText = UINT32_MAX - 1;
-
 // Moves the held text into `block` (capacity `capacity`) and adopts it. Bytes
 // past the terminator are undefined, so only the text and its NUL are carried.
 void AdoptBlock(KEL_XML_STRBUF *buffer, char *block, uint32_t capacity) {
@@ -33,11 +30,11 @@ void XmlStrBufInit(KEL_XML_STRBUF *buffer) noexcept {
 uint32_t XmlStrBufReserve(KEL_XML_STRBUF *buffer, uint32_t needed) noexcept {
     if (buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     if (needed <= buffer->capacity) return 0;
-    if (needed > kMaxText) return KEL_XML_ERR_NO_MEMORY;
+    if (needed > kXmlMaxText) return KEL_XML_ERR_NO_MEMORY;
     uint32_t wanted = needed - buffer->length;  // needed > capacity >= length
     uint64_t generous =
         uint64_t{buffer->capacity} + (wanted > buffer->step ? wanted : buffer->step);
-    if (generous <= kMaxText) {
+    if (generous <= kXmlMaxText) {
         auto *block = static_cast<char *>(XmlMalloc(generous + 1));
         if (block != nullptr) {
             AdoptBlock(buffer, block, static_cast<uint32_t>(generous));
@@ -55,7 +52,7 @@ uint32_t XmlStrBufInsert(KEL_XML_STRBUF *buffer, const char *source, uint32_t co
                          uint32_t position) noexcept {
     if (buffer == nullptr || position > buffer->length) return KEL_XML_ERR_INVALID_PARAM;
     if (source == nullptr || count == 0) return 0;
-    if (count > kMaxText - buffer->length) return KEL_XML_ERR_NO_MEMORY;
+    if (count > kXmlMaxText - buffer->length) return KEL_XML_ERR_NO_MEMORY;
     uint32_t result = XmlStrBufReserve(buffer, buffer->length + count);
     if (result != 0) return result;
     char *at = buffer->text + position;
@@ -70,14 +67,14 @@ uint32_t XmlStrBufInsert(KEL_XML_STRBUF *buffer, const char *source, uint32_t co
 uint32_t XmlStrBufAppend(KEL_XML_STRBUF *buffer, const char *text) noexcept {
     if (buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     size_t count = text ? std::strlen(text) : 0;
-    if (count > kMaxText) return KEL_XML_ERR_NO_MEMORY;
+    if (count > kXmlMaxText) return KEL_XML_ERR_NO_MEMORY;
     return XmlStrBufInsert(buffer, text, static_cast<uint32_t>(count), buffer->length);
 }
 
 uint32_t XmlStrBufAppendChar(KEL_XML_STRBUF *buffer, const char *byte) noexcept {
     if (byte == nullptr) return 0;
     if (buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
-    if (buffer->length == kMaxText) return KEL_XML_ERR_NO_MEMORY;
+    if (buffer->length == kXmlMaxText) return KEL_XML_ERR_NO_MEMORY;
     uint32_t result = XmlStrBufReserve(buffer, buffer->length + 1);
     if (result != 0) return result;
     buffer->text[buffer->length++] = *byte;

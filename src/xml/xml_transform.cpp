@@ -10,14 +10,10 @@
 
 #include "xml_internal.h"
 
-// The writer's small steps are inlined into its loops.
-#define XML_WRITE_INLINE inline __attribute__((always_inline))
-
 namespace {
 
 // What the adapter's tagged allocation receives as the caller's source file.
 constexpr const char *kSourceFile = "src/xml/xml_transform.cpp";
-constexpr uint32_t kMaxText = UINT32_MAX - 1;  // as the output buffer
 constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
 bool IsDecDigit(char c) { return XmlDigitValue(c) < 10; }
@@ -64,7 +60,7 @@ inline uint8_t StopOf(char c) { return kStops.of[static_cast<uint8_t>(c)]; }
 constexpr size_t kShort = 32;
 
 // Length of a NUL-terminated string: a short one by looking at its first bytes.
-XML_WRITE_INLINE size_t Length(const char *text) {
+XML_HOT_INLINE size_t Length(const char *text) {
 #pragma GCC unroll 16
     for (size_t i = 0; i < 16; ++i)
         if (text[i] == '\0') return i;
@@ -93,9 +89,10 @@ bool CanExtendReference(const char *prefix, uint32_t n, char c) {
 // ---- Output cursor -------------------------------------------------------------------
 // Pieces are written straight into the buffer's block while it has room. Once it
 // is full they go on into scratch chunks, each written once, and the finish
-// copies them behind the block's text in one growth to the exact size. So no byte
-// is copied more than once, and the string handed out holds no more than its text
-// and the first block's unused end: growing the block by doubling would copy as
+// copies them behind the block's text in one growth: by the chunks' text, or by the
+// buffer's step when that is more. So no byte is copied more than once, and the
+// string handed out holds no more than its text and the first block's unused end
+// (or one step beyond the first block): growing the block by doubling would copy as
 // much, but hand out up to twice the text, and with glibc's default settings such
 // blocks cross its largest mmap threshold and are faulted in afresh on every call.
 // The first failure is kept and every later piece is skipped.
@@ -210,7 +207,7 @@ __attribute__((noinline)) bool Out::Grow(size_t count) {
     uint64_t written = sink->last     ? sink->held + static_cast<uint64_t>(at - sink->last->Data())
                        : buffer->text ? static_cast<uint64_t>(at - buffer->text)
                                       : 0;
-    if (count > kMaxText - written) {
+    if (count > kXmlMaxText - written) {
         result = KEL_XML_ERR_NO_MEMORY;
         return false;
     }
@@ -239,14 +236,14 @@ __attribute__((noinline)) bool Out::Grow(size_t count) {
     return true;
 }
 
-// Closes the text: the chunks' text is copied behind the block's in one growth to
-// the exact size, and the chunks are freed. The buffer's length and NUL follow.
+// Closes the text: the chunks' text is copied behind the block's in one growth (by
+// at least the buffer's step), and the chunks are freed. Length and NUL follow.
 uint32_t Out::Finish() {
     CloseSegment(sink, at);
     if (sink->first == nullptr) return result;
     KEL_XML_STRBUF *buffer = sink->buffer;
     if (result == 0) {
-        if (sink->held > kMaxText)
+        if (sink->held > kXmlMaxText)
             result = KEL_XML_ERR_NO_MEMORY;
         else
             result = XmlStrBufReserve(buffer, static_cast<uint32_t>(sink->held));
@@ -274,7 +271,7 @@ struct Cursor {
 
 #if defined(__SSE2__)
 // One bit for each of the sixteen bytes at `block` that escaping replaces.
-XML_WRITE_INLINE unsigned EscapableMask(__m128i block) {
+XML_HOT_INLINE unsigned EscapableMask(__m128i block) {
     const __m128i quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&');
     const __m128i apos = _mm_set1_epi8('\''), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
     __m128i hit = _mm_or_si128(
@@ -301,7 +298,7 @@ const char *FindEscapable(const char *p, const char *end) {
 // output and returns where it stopped. While sixteen bytes can be read and written,
 // each block is stored whole as it is searched: the bytes behind the stop are
 // overwritten by what follows.
-XML_WRITE_INLINE const char *CopyToEscapable(Out &out, const char *p, const char *end) {
+XML_HOT_INLINE const char *CopyToEscapable(Out &out, const char *p, const char *end) {
 #if defined(__SSE2__)
     for (; end - p >= 16 && out.limit - out.at >= 16; p += 16, out.at += 16) {
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
@@ -363,7 +360,7 @@ Cursor EscapeAt(Sink *sink, Cursor cursor, const char *value, size_t n) {
     return {out.at, out.limit, out.result};
 }
 
-XML_WRITE_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
+XML_HOT_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
     Cursor cursor = EscapeAt(out.sink, {out.at, out.limit, out.result}, value, n);
     out.at = cursor.at;
     out.limit = cursor.limit;
@@ -372,7 +369,7 @@ XML_WRITE_INLINE void EscapeInto(Out &out, const char *value, size_t n) {
 
 // ---- Writing -----------------------------------------------------------------------
 
-XML_WRITE_INLINE void WriteValue(Out &out, const char *value) {
+XML_HOT_INLINE void WriteValue(Out &out, const char *value) {
     if (out.result != 0) return;
     // The plain start of a value is copied in the loop that finds its end.
     if (static_cast<size_t>(out.limit - out.at) >= kShort) {
@@ -388,14 +385,14 @@ XML_WRITE_INLINE void WriteValue(Out &out, const char *value) {
         if (*value == '\0') return;
     }
     size_t n = std::strlen(value);
-    if (n > kMaxText) {
+    if (n > kXmlMaxText) {
         out.result = KEL_XML_ERR_NO_MEMORY;
         return;
     }
     EscapeInto(out, value, n);
 }
 
-XML_WRITE_INLINE void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
+XML_HOT_INLINE void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
     if (attr->name == nullptr) {
         if (out.result == 0) out.result = KEL_XML_ERR_INVALID_PARAM;
         return;
@@ -405,7 +402,7 @@ XML_WRITE_INLINE void WriteAttr(Out &out, const KEL_XML_ATTR *attr) {
     out.Text("\"");
 }
 
-XML_WRITE_INLINE void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
+XML_HOT_INLINE void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
     for (; attr != nullptr && out.result == 0; attr = attr->nextSibling) {
         WriteAttr(out, attr);
         if (attr->nextSibling) out.Text(" ");
@@ -417,7 +414,7 @@ XML_WRITE_INLINE void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
 // Gives the next element in document order, null after the last: the walk up
 // that closed the ancestors has found it, and a second walk up would read
 // every ancestor again.
-XML_WRITE_INLINE KEL_XML_NODE *WriteElement(Out &out, KEL_XML_NODE *node) {
+XML_HOT_INLINE KEL_XML_NODE *WriteElement(Out &out, KEL_XML_NODE *node) {
     if (node->firstAttr) {
         out.QName("<", node->prefix, node->name, " ");
         WriteAttrs(out, node->firstAttr);
@@ -512,7 +509,7 @@ uint32_t XmlEscapeValue(KEL_XML_STRBUF *buffer, const char *value) noexcept {
     if (value == nullptr || buffer == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     size_t n = std::strlen(value);
     if (n == 0) return 0;
-    if (n > kMaxText) return KEL_XML_ERR_NO_MEMORY;
+    if (n > kXmlMaxText) return KEL_XML_ERR_NO_MEMORY;
     Sink sink(buffer);
     Out out(&sink);
     EscapeInto(out, value, n);

@@ -10,18 +10,11 @@ bool IsCreatableType(int32_t type) {
 
 bool IsAttr(const KEL_XML_NODE *node) { return node->type == KEL_XML_NODE_ATTRIBUTE; }
 
-// A document that owns a pool; freeing it destroys the pool.
-bool IsPooledDocument(const KEL_XML_NODE *node) { return node->isDocument == 1 && node->pool; }
-
-bool IsDetached(const KEL_XML_NODE *node) {
-    return !node->parent && !node->prevSibling && !node->nextSibling;
-}
-
 // Shared refusals of the two child insertions. An attribute record or a node
 // still linked elsewhere is refused too: linking either would corrupt memory.
 uint32_t CheckChildInsertion(KEL_XML_NODE *parent, KEL_XML_NODE *child) {
     if (parent == nullptr || child == nullptr) return KEL_XML_ERR_INVALID_PARAM;
-    if (IsPooledDocument(child) || IsAttr(child) || !IsDetached(child))
+    if (XmlIsPooledDocument(child) || IsAttr(child) || !XmlIsDetached(child))
         return KEL_XML_ERR_INVALID_PARAM;
     if (parent->type != KEL_XML_NODE_ELEMENT && parent->type != KEL_XML_NODE_DOCUMENT)
         return KEL_XML_ERR_INVALID_PARAM;
@@ -31,8 +24,8 @@ uint32_t CheckChildInsertion(KEL_XML_NODE *parent, KEL_XML_NODE *child) {
 
 uint32_t CheckSiblingInsertion(KEL_XML_NODE *ref, KEL_XML_NODE *node) {
     if (ref == nullptr || node == nullptr || ref == node) return KEL_XML_ERR_INVALID_PARAM;
-    if (IsAttr(ref) || IsAttr(node) || !IsDetached(node)) return KEL_XML_ERR_INVALID_PARAM;
-    if (IsPooledDocument(ref)) return KEL_XML_ERR_INVALID_PARAM;
+    if (IsAttr(ref) || IsAttr(node) || !XmlIsDetached(node)) return KEL_XML_ERR_INVALID_PARAM;
+    if (XmlIsPooledDocument(ref)) return KEL_XML_ERR_INVALID_PARAM;
     if (XmlFindRoot(ref) == node) return KEL_XML_ERR_INVALID_PARAM;
     if (node->isDocument == 1) return KEL_XML_ERR_INVALID_PARAM;  // documents are never siblings
     return 0;
@@ -202,7 +195,7 @@ XML_EXPORT uint32_t KEL_XML_AddPrevSiblingNode(KEL_XML_NODE *ref, KEL_XML_NODE *
 }
 
 XML_EXPORT uint32_t KEL_XML_RemoveNode(KEL_XML_NODE *node) {
-    if (node == nullptr || IsAttr(node) || IsDetached(node)) return KEL_XML_ERR_INVALID_PARAM;
+    if (node == nullptr || IsAttr(node) || XmlIsDetached(node)) return KEL_XML_ERR_INVALID_PARAM;
     if (node->prevSibling != nullptr) node->prevSibling->nextSibling = node->nextSibling;
     if (node->nextSibling != nullptr) node->nextSibling->prevSibling = node->prevSibling;
     if (KEL_XML_NODE *parent = node->parent) {
@@ -230,7 +223,7 @@ XML_EXPORT uint32_t KEL_XML_CloneNodeSelf(KEL_XML_NODE *node, KEL_XML_NODE **cop
     KEL_XML_NODE *root = XmlFindRoot(node);
     if (root == nullptr) return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_POOL *pool = root->pool;
-    if (IsPooledDocument(node)) {
+    if (XmlIsPooledDocument(node)) {
         pool = XmlPoolCreate(kXmlPoolBlockSize);
         if (pool == nullptr) return KEL_XML_ERR_NO_MEMORY;
     }
@@ -240,7 +233,7 @@ XML_EXPORT uint32_t KEL_XML_CloneNodeSelf(KEL_XML_NODE *node, KEL_XML_NODE **cop
         *copy = made;
     } else if (made != nullptr) {
         XmlFreeTree(made);  // a document copy takes its new pool with it
-    } else if (IsPooledDocument(node)) {
+    } else if (XmlIsPooledDocument(node)) {
         XmlPoolDestroy(pool);
     }
     return result;

@@ -202,11 +202,6 @@ uint32_t ReplaceValue(const void *context, KEL_XML_ATTR *record, const char *tex
     return 0;
 }
 
-// An attribute record has no attribute list: it is never an element argument.
-bool IsElement(const KEL_XML_NODE *element) {
-    return element != nullptr && element->type != KEL_XML_NODE_ATTRIBUTE;
-}
-
 // The common writer of both setters.
 uint32_t WriteValue(void *record, int32_t type, const void *variable) {
     char text[kTextSize];
@@ -251,7 +246,7 @@ XML_EXPORT uint32_t KEL_XML_SetNodeValueEx(KEL_XML_NODE *record, int32_t valueTy
 
 XML_EXPORT uint32_t KEL_XML_GetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
                                            const char *name, int32_t valueType, void *value) {
-    if (!IsElement(element) || name == nullptr || value == nullptr)
+    if (!XmlIsElementRecord(element) || name == nullptr || value == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, prefix, name);  // "" prefix finds nothing
     if (attr == nullptr) return KEL_XML_ERR_NOT_FOUND;
@@ -260,7 +255,7 @@ XML_EXPORT uint32_t KEL_XML_GetAttrValueEx(KEL_XML_NODE *element, const char *pr
 
 XML_EXPORT uint32_t KEL_XML_SetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
                                            const char *name, int32_t valueType, const void *value) {
-    if (!IsElement(element) || name == nullptr || name[0] == '\0' || value == nullptr)
+    if (!XmlIsElementRecord(element) || name == nullptr || name[0] == '\0' || value == nullptr)
         return KEL_XML_ERR_INVALID_PARAM;
     KEL_XML_ATTR *attr = XmlFindAttr(element, prefix, name);
     if (attr != nullptr) return WriteValue(attr, valueType, value);
