@@ -67,8 +67,7 @@ XML_HOT_INLINE size_t Length(const char *text) {
     return 16 + std::strlen(text + 16);
 }
 
-// The five entity references, and their names without '&' and ';'.
-constexpr const char *kEntities[] = {"&lt;", "&gt;", "&amp;", "&apos;", "&quot;"};
+// The names of the five entity references, without '&' and ';'.
 constexpr Replacement kEntityNames[] = {{"lt", 2}, {"gt", 2}, {"amp", 3}, {"apos", 4}, {"quot", 4}};
 
 // Whether the candidate prefix[0..n) (n >= 1, prefix[0] the ampersand) followed
@@ -481,8 +480,11 @@ uint32_t XmlIsHexCharRef(const char *text) noexcept {
 uint32_t XmlIsKnownReference(const char *text) noexcept {
     if (text[0] == '&' && text[1] == '#')
         return text[2] == 'x' ? XmlIsHexCharRef(text) : XmlIsDecCharRef(text);
-    for (const char *entity : kEntities)
-        if (ZOTA_StrCmp(text, entity) == 0) return 1;
+    if (text[0] != '&') return 0;
+    for (const Replacement &name : kEntityNames)
+        if (std::strncmp(text + 1, name.text, name.length) == 0 &&
+            std::strcmp(text + 1 + name.length, ";") == 0)
+            return 1;
     return 0;
 }
 
