@@ -36,6 +36,7 @@ const char kToolHelp[] =
 struct Command {
     const char *name;
     unsigned options;
+    size_t minArgs, maxArgs;  // positional arguments
     const char *help;
     int (*run)(const std::string &command, const Arguments &args);
 };
@@ -46,12 +47,14 @@ std::string UsageLine(const char *help) {
     return std::string(text.substr(0, text.find('\n')));
 }
 
-void Require(const Command &command, const Arguments &args, size_t min, size_t max) {
+// The command's count of positional arguments, or a usage error.
+void Require(const Command &command, const Arguments &args) {
     size_t count = args.positional.size();
-    if (count < min)
+    if (count < command.minArgs)
         throw UsageError(command.name, "missing arguments (" + UsageLine(command.help) + ")");
-    if (count > max)
-        throw UsageError(command.name, "unexpected argument '" + args.positional[max] + "'");
+    if (count > command.maxArgs)
+        throw UsageError(command.name,
+                         "unexpected argument '" + args.positional[command.maxArgs] + "'");
 }
 
 void WriteText(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
@@ -181,32 +184,32 @@ int RunSet(const std::string &command, const Arguments &args) {
 }
 
 const Command kCommands[] = {
-    {"check", 0,
+    {"check", 0, 1, SIZE_MAX,
      "Usage: vxml check FILE...\n"
      "Parses each FILE ('-': standard input) and prints \"FILE: ok\", or the result\n"
      "code by name with its meaning on standard error. Exit status 0 when every file\n"
      "parses, 1 otherwise.\n",
      RunCheck},
-    {"fmt", 0,
+    {"fmt", 0, 1, 1,
      "Usage: vxml fmt FILE\n"
      "Writes the document to standard output as the library writes it: no\n"
      "declaration, comments or indentation; a line per tag, a childless\n"
      "element on one line.\n",
      RunFmt},
-    {"tree", 0,
+    {"tree", 0, 1, 2,
      "Usage: vxml tree FILE [PATH]\n"
      "Shows the document, or the element at PATH with its subtree, as an indented\n"
      "outline: each element with its prefix, its attributes and its value (long values\n"
      "shortened), then the numbers of elements and attributes and the depth.\n",
      RunTree},
-    {"get", kAttrOption | kTypeOption,
+    {"get", kAttrOption | kTypeOption, 2, 2,
      "Usage: vxml get FILE PATH [--attr NAME] [--as TYPE]\n"
      "Prints the value of the element at PATH, or of its attribute NAME (written\n"
      "prefix:name for a prefixed one). With --as TYPE the value is read as bool,\n"
      "int32, uint32, int16, uint16, int8 or uint8, and a value that is not one is an\n"
      "error. A missing value prints an empty line.\n",
      RunGet},
-    {"set", kAttrOption | kTypeOption | kOutputOption,
+    {"set", kAttrOption | kTypeOption | kOutputOption, 3, 3,
      "Usage: vxml set FILE PATH [--attr NAME] VALUE [--as TYPE] [-o OUT]\n"
      "Sets the attribute NAME (prefix:name accepted; added when missing) of the\n"
      "element at PATH, or without --attr the element's value, to VALUE, then writes\n"
@@ -223,15 +226,6 @@ const Command *FindCommand(const std::string &name) {
     for (const Command &command : kCommands)
         if (name == command.name) return &command;
     return nullptr;
-}
-
-// Positional arguments each command needs: at least, at most.
-std::pair<size_t, size_t> ArgumentCounts(const std::string &name) {
-    if (name == "check") return {1, SIZE_MAX};
-    if (name == "fmt") return {1, 1};
-    if (name == "tree") return {1, 2};
-    if (name == "get") return {2, 2};
-    return {3, 3};
 }
 
 int Run(const std::vector<std::string> &args) {
@@ -256,8 +250,7 @@ int Run(const std::vector<std::string> &args) {
         WriteText(command->help);
         return 0;
     }
-    auto [min, max] = ArgumentCounts(first);
-    Require(*command, parsed, min, max);
+    Require(*command, parsed);
     size_t stdinUses = 0;
     for (const std::string &arg : parsed.positional) stdinUses += arg == "-";
     if (first == "check" && stdinUses > 1)
