@@ -212,7 +212,9 @@ KEL_XML_API uint32_t KEL_XML_AddAttr(KEL_XML_NODE *element, const char *prefix, 
 KEL_XML_API uint32_t KEL_XML_GetAttr(KEL_XML_NODE *element, const char *prefix, const char *name,
                                      const char **value);
 /* Replaces the value of an existing attribute ("" prefix means none; null or ""
- * value clears it). NOT_FOUND when there is no such attribute. */
+ * value clears it). NOT_FOUND when there is no such attribute. For an element
+ * without a root (in a parentless sibling chain) the value is replaced and the
+ * result is INVALID_PARAM. */
 KEL_XML_API uint32_t KEL_XML_SetAttr(KEL_XML_NODE *element, const char *prefix, const char *name,
                                      const char *value);
 /* Removes and frees an attribute ("" prefix means none). */
