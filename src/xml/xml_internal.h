@@ -95,8 +95,8 @@ inline KEL_XML_DOC *AsDoc(KEL_XML_NODE *node) noexcept {
     return reinterpret_cast<KEL_XML_DOC *>(node);
 }
 
-// What a record is. An attribute record lacks the fields past `lastChild`'s place that
-// tree steps and attribute lists read, so it is never taken for an element.
+// What a record is. An attribute record ends after `nextSibling`: it lacks the child
+// links and the attribute list that tree steps read, so it is never taken for an element.
 inline bool XmlIsElementRecord(const KEL_XML_NODE *node) noexcept {
     return node != nullptr && node->type != KEL_XML_NODE_ATTRIBUTE;
 }
