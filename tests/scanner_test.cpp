@@ -8,8 +8,6 @@
 
 namespace {
 
-std::string Show(const char *text) { return text ? text : "(null)"; }
-
 TEST(Scanner, DelimitersEndAWordAndNothingElseDoes) {
     struct Row {
         const char *text;
@@ -66,16 +64,16 @@ TEST(Scanner, QualifiedNamesSplitAtTheirFirstColon) {
         char *prefix = nullptr, *name = nullptr;
         EXPECT_EQ(XmlSplitName(nullptr, row.text, row.length, &prefix, &name, 1), row.result)
             << row.text;
-        EXPECT_EQ(Show(prefix), Show(row.prefix)) << row.text;
-        EXPECT_EQ(Show(name), Show(row.name)) << row.text;
+        EXPECT_EQ(vxt::Str(prefix), vxt::Str(row.prefix)) << row.text;
+        EXPECT_EQ(vxt::Str(name), vxt::Str(row.name)) << row.text;
         XmlFree(prefix);
         XmlFree(name);
     }
     char *stored = XmlDupString(nullptr, "p:local");
     char *prefix = nullptr;
     ASSERT_EQ(XmlSplitName(nullptr, stored, 7, &prefix, nullptr, 0), 0u);
-    EXPECT_EQ(Show(prefix), "p");
-    EXPECT_EQ(Show(stored), "local");
+    EXPECT_EQ(vxt::Str(prefix), "p");
+    EXPECT_EQ(vxt::Str(stored), "local");
     XmlFree(prefix);
     XmlFree(stored);
 }
@@ -87,7 +85,7 @@ TEST(Scanner, AttributeListsAreWrittenAsInTheirTag) {
         KEL_XML_STRBUF buffer;
         XmlStrBufInit(&buffer);
         ASSERT_EQ(XmlWriteAttrList(doc.node->firstAttr, &buffer), 0u);
-        EXPECT_EQ(Show(buffer.text), "a=\"1\" p:b=\"&lt;&amp;x\" c=\"\"");
+        EXPECT_EQ(vxt::Str(buffer.text), "a=\"1\" p:b=\"&lt;&amp;x\" c=\"\"");
         XmlFree(buffer.text);
     }
 }
