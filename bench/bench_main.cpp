@@ -38,6 +38,7 @@ struct Options {
     std::string heap = "default";  // default, warm or both
     size_t lookups = 1'000'000;
     std::vector<std::string> only;  // parse, write, lookup; empty: all (for profiling one)
+    int rounds = 1;                 // times every file's rows are measured, libraries in turn
     bool smallStack = false;        // RapidXML cannot take deep.xml
     bool countHeap = false;         // internal: be the counting process (see CountHeapsInChild)
 };
@@ -59,7 +60,9 @@ const char kUsage[] =
     "  --max-time S       stop after S seconds once 3 samples are in (default 20)\n"
     "  --heap MODE        default | warm (no mmap, no trim) | both (default: default)\n"
     "  --lookups N        path lookups per lookup sample on config.xml (default 1000000)\n"
-    "  --only A,B         only these measurements: parse write lookup (default: all)\n";
+    "  --only A,B         only these measurements: parse write lookup (default: all)\n"
+    "  --rounds N         measure each file's rows N times, the libraries in turn, and\n"
+    "                     report the median of the rounds' medians (default 1)\n";
 
 // The non-empty items of `text` between separators.
 std::vector<std::string> SplitList(const std::string &text, char separator = ',') {
@@ -105,6 +108,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
             options->lookups = std::strtoull(value.c_str(), nullptr, 10);
         else if (arg == "--only")
             options->only = SplitList(value);
+        else if (arg == "--rounds")
+            options->rounds = std::max(1, std::atoi(value.c_str()));
         else if (arg == "--heap" && (value == "default" || value == "warm" || value == "both"))
             options->heap = value;
         else
@@ -484,6 +489,67 @@ HeapCounts CountHeapsInChild(const Options &options) {
     return counts;
 }
 
+// One round over a file: its parse, write and lookup rows, every library in turn.
+struct FileRows {
+    std::vector<ResultRow> parse, write, lookup;
+    std::vector<uint64_t> sums;  // lookup rows: the sum of the values each library read
+};
+
+FileRows MeasureFile(const Input &in, const std::vector<Library> &libs, const Options &options,
+                     const HeapCounts &counts) {
+    FileRows rows;
+    for (const Library &lib : libs) {
+        if (!Matches("parse", options.only)) break;
+        if (SkipsDeep(options, lib, in)) {
+            rows.parse.push_back(Skipped(lib.label));
+            continue;
+        }
+        rows.parse.push_back(MeasureRow(
+            options, lib.label, [&] { return MeasureParse(lib, in, options.limits, counts); }));
+    }
+    for (const Library &lib : libs) {
+        if (!lib.write || !Matches("write", options.only)) continue;
+        if (SkipsDeep(options, lib, in))
+            rows.write.push_back(Skipped(lib.writeLabel));
+        else
+            rows.write.push_back(MeasureRow(options, lib.writeLabel,
+                                            [&] { return MeasureWrite(lib, in, options.limits); }));
+    }
+    if (in.name != "config.xml" || !Matches("lookup", options.only)) return rows;
+    for (const Library &lib : libs) {
+        if (!lib.lookup) continue;
+        rows.lookup.push_back(MeasureRow(options, lib.label, [&] {
+            return MeasureLookup(lib, in, options.limits, options.lookups);
+        }));
+        rows.sums.push_back(rows.lookup.back().checksum);
+    }
+    return rows;
+}
+
+// The rows of several rounds as one: the median of the rounds' medians, the best of their
+// bests, all their samples. A row that failed in any round keeps that round's error.
+std::vector<ResultRow> CombineRounds(const std::vector<std::vector<ResultRow>> &rounds) {
+    std::vector<ResultRow> combined = rounds.front();
+    for (size_t i = 0; i < combined.size(); ++i) {
+        std::vector<double> medians;
+        Timing &timing = combined[i].timing;
+        for (const std::vector<ResultRow> &round : rounds) {
+            const ResultRow &row = round[i];
+            if (!row.error.empty() && combined[i].error.empty()) combined[i].error = row.error;
+            if (&round == &rounds.front()) continue;
+            timing.bestSeconds = std::min(timing.bestSeconds, row.timing.bestSeconds);
+            timing.samples += row.timing.samples;
+        }
+        for (const std::vector<ResultRow> &round : rounds)
+            medians.push_back(round[i].timing.medianSeconds);
+        std::sort(medians.begin(), medians.end());
+        size_t middle = medians.size() / 2;
+        timing.medianSeconds =
+            medians.size() % 2 != 0 ? medians[middle] : (medians[middle - 1] + medians[middle]) / 2;
+    }
+    return combined;
+}
+
 void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs,
              const Options &options, const HeapCounts &counts) {
     LoadedFile file(path);
@@ -491,42 +557,24 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
     char heading[256];
     std::snprintf(heading, sizeof heading, "### %s (%zu bytes), heap %s, load %s", in.name.c_str(),
                   in.size, options.heap.c_str(), LoadAverage().c_str());
-
-    std::vector<ResultRow> rows;
-    for (const Library &lib : libs) {
-        if (!Matches("parse", options.only)) break;
-        if (SkipsDeep(options, lib, in)) {
-            rows.push_back(Skipped(lib.label));
-            continue;
-        }
-        rows.push_back(MeasureRow(options, lib.label,
-                                  [&] { return MeasureParse(lib, in, options.limits, counts); }));
-    }
-    if (!rows.empty()) PrintParseTable(heading, rows);
-    rows.clear();
-    for (const Library &lib : libs) {
-        if (!lib.write || !Matches("write", options.only)) continue;
-        if (SkipsDeep(options, lib, in))
-            rows.push_back(Skipped(lib.writeLabel));
-        else
-            rows.push_back(MeasureRow(options, lib.writeLabel,
-                                      [&] { return MeasureWrite(lib, in, options.limits); }));
-    }
-    if (!rows.empty()) PrintWriteTable("Writing the parsed tree, " + in.name, rows);
-
-    if (in.name != "config.xml" || !Matches("lookup", options.only)) return;
-    rows.clear();
-    std::vector<uint64_t> sums;
-    for (const Library &lib : libs) {
-        if (!lib.lookup) continue;
-        rows.push_back(MeasureRow(options, lib.label, [&] {
-            return MeasureLookup(lib, in, options.limits, options.lookups);
-        }));
-        sums.push_back(rows.back().checksum);
-    }
-    if (rows.empty()) return;
+    std::vector<FileRows> rounds;
+    for (int round = 0; round < options.rounds; ++round)
+        rounds.push_back(MeasureFile(in, libs, options, counts));
+    auto combine = [&rounds](std::vector<ResultRow> FileRows::*part) {
+        std::vector<std::vector<ResultRow>> parts;
+        for (const FileRows &round : rounds) parts.push_back(round.*part);
+        return CombineRounds(parts);
+    };
+    if (!rounds.front().parse.empty()) PrintParseTable(heading, combine(&FileRows::parse));
+    if (!rounds.front().write.empty())
+        PrintWriteTable("Writing the parsed tree, " + in.name, combine(&FileRows::write));
+    if (rounds.front().lookup.empty()) return;
     PrintLookupTable(
-        "Lookups on " + in.name + " (" + std::to_string(options.lookups) + " per sample)", rows);
+        "Lookups on " + in.name + " (" + std::to_string(options.lookups) + " per sample)",
+        combine(&FileRows::lookup));
+    std::vector<uint64_t> sums;
+    for (const FileRows &round : rounds)
+        sums.insert(sums.end(), round.sums.begin(), round.sums.end());
     bool agree = std::adjacent_find(sums.begin(), sums.end(), std::not_equal_to<>()) == sums.end();
     std::printf("\nlookup check: sum of values read %s (%llu)\n",
                 agree ? "is the same for every library" : "DIFFERS between libraries",
@@ -548,10 +596,10 @@ int Run(const Options &options) {
     std::printf("- peers not built in: %s\n", VXB_MISSING[0] != '\0' ? VXB_MISSING : "none");
     for (const std::string &note : notes) std::printf("- %s\n", note.c_str());
     std::printf(
-        "- measurement: >= %d samples and >= %.2f s of timed work (cap %.0f s); "
-        "%ld cores online, load %s\n",
+        "- measurement: >= %d samples and >= %.2f s of timed work (cap %.0f s), %d round(s) "
+        "of every library in turn, median of the rounds' medians; %ld cores online, load %s\n",
         options.limits.repetitions, options.limits.minSeconds, options.limits.maxSeconds,
-        sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
+        options.rounds, sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
     std::printf(
         "- MB/s = 10^6 bytes of input (parse) or output (write) per second; ratios are "
         "speed / pugixml's speed\n");
