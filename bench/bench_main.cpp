@@ -17,6 +17,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_alloc.h"
@@ -531,21 +532,16 @@ FileRows MeasureFile(const Input &in, const std::vector<Library> &libs, const Op
 std::vector<ResultRow> CombineRounds(const std::vector<std::vector<ResultRow>> &rounds) {
     std::vector<ResultRow> combined = rounds.front();
     for (size_t i = 0; i < combined.size(); ++i) {
-        std::vector<double> medians;
-        Timing &timing = combined[i].timing;
-        for (const std::vector<ResultRow> &round : rounds) {
-            const ResultRow &row = round[i];
-            if (!row.error.empty() && combined[i].error.empty()) combined[i].error = row.error;
-            if (&round == &rounds.front()) continue;
-            timing.bestSeconds = std::min(timing.bestSeconds, row.timing.bestSeconds);
-            timing.samples += row.timing.samples;
+        ResultRow &row = combined[i];
+        std::vector<double> medians = {row.timing.medianSeconds};
+        for (size_t r = 1; r < rounds.size(); ++r) {
+            const ResultRow &later = rounds[r][i];
+            if (row.error.empty()) row.error = later.error;
+            row.timing.bestSeconds = std::min(row.timing.bestSeconds, later.timing.bestSeconds);
+            row.timing.samples += later.timing.samples;
+            medians.push_back(later.timing.medianSeconds);
         }
-        for (const std::vector<ResultRow> &round : rounds)
-            medians.push_back(round[i].timing.medianSeconds);
-        std::sort(medians.begin(), medians.end());
-        size_t middle = medians.size() / 2;
-        timing.medianSeconds =
-            medians.size() % 2 != 0 ? medians[middle] : (medians[middle - 1] + medians[middle]) / 2;
+        row.timing.medianSeconds = Median(std::move(medians));
     }
     return combined;
 }

@@ -3,9 +3,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 #include <vector>
 
 namespace vxb {
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    double median = *middle;
+    if (values.size() % 2 == 0) median = (median + *std::max_element(values.begin(), middle)) / 2;
+    return median;
+}
 
 Timing Measure(const MeasureLimits &limits, const std::function<void()> &setup,
                const std::function<void()> &body) {
@@ -29,13 +39,7 @@ Timing Measure(const MeasureLimits &limits, const std::function<void()> &setup,
     Timing timing;
     timing.samples = samples.size();
     timing.bestSeconds = *std::min_element(samples.begin(), samples.end());
-    auto middle = samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2);
-    std::nth_element(samples.begin(), middle, samples.end());
-    timing.medianSeconds = *middle;
-    if (samples.size() % 2 == 0) {
-        double below = *std::max_element(samples.begin(), middle);
-        timing.medianSeconds = (timing.medianSeconds + below) / 2;
-    }
+    timing.medianSeconds = Median(std::move(samples));
     return timing;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 namespace vxb {
 
@@ -17,6 +18,9 @@ struct Timing {
     double bestSeconds = 0;
     size_t samples = 0;
 };
+
+// The median of `values` (the mean of the middle two for an even count); 0 when empty.
+double Median(std::vector<double> values);
 
 // Times `body` alone; `setup` (may be empty) runs before each call, outside the clock.
 Timing Measure(const MeasureLimits &limits, const std::function<void()> &setup,
