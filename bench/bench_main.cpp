@@ -493,7 +493,6 @@ HeapCounts CountHeapsInChild(const Options &options) {
 // One round over a file: its parse, write and lookup rows, every library in turn.
 struct FileRows {
     std::vector<ResultRow> parse, write, lookup;
-    std::vector<uint64_t> sums;  // lookup rows: the sum of the values each library read
 };
 
 FileRows MeasureFile(const Input &in, const std::vector<Library> &libs, const Options &options,
@@ -522,7 +521,6 @@ FileRows MeasureFile(const Input &in, const std::vector<Library> &libs, const Op
         rows.lookup.push_back(MeasureRow(options, lib.label, [&] {
             return MeasureLookup(lib, in, options.limits, options.lookups);
         }));
-        rows.sums.push_back(rows.lookup.back().checksum);
     }
     return rows;
 }
@@ -568,9 +566,9 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
     PrintLookupTable(
         "Lookups on " + in.name + " (" + std::to_string(options.lookups) + " per sample)",
         combine(&FileRows::lookup));
-    std::vector<uint64_t> sums;
+    std::vector<uint64_t> sums;  // of the values each library read, in every round
     for (const FileRows &round : rounds)
-        sums.insert(sums.end(), round.sums.begin(), round.sums.end());
+        for (const ResultRow &row : round.lookup) sums.push_back(row.checksum);
     bool agree = std::adjacent_find(sums.begin(), sums.end(), std::not_equal_to<>()) == sums.end();
     std::printf("\nlookup check: sum of values read %s (%llu)\n",
                 agree ? "is the same for every library" : "DIFFERS between libraries",
