@@ -731,10 +731,16 @@ uint32_t DispatchAll(KEL_XML_PARSE_CTX *context) {
 
 #ifdef VX_TESTING
 std::atomic<size_t> gDirectLimit{INT32_MAX};
-size_t DirectLimit() { return gDirectLimit.load(std::memory_order_relaxed); }
-#else
-constexpr size_t DirectLimit() { return INT32_MAX; }
 #endif
+
+// One definition on one line for both builds, so that coverage tools can merge them.
+inline size_t DirectLimit() {
+#ifdef VX_TESTING
+    return gDirectLimit.load(std::memory_order_relaxed);
+#else
+    return INT32_MAX;
+#endif
+}
 
 }  // namespace
 
