@@ -544,8 +544,9 @@ std::vector<ResultRow> CombineRounds(const std::vector<std::vector<ResultRow>> &
     return combined;
 }
 
-void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs,
-             const Options &options, const HeapCounts &counts) {
+// Measures a file, prints its tables and returns its parse and write rows.
+FileResults RunFile(const std::filesystem::path &path, const std::vector<Library> &libs,
+                    const Options &options, const HeapCounts &counts) {
     LoadedFile file(path);
     const Input &in = file.in;
     char heading[256];
@@ -559,10 +560,11 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
         for (const FileRows &round : rounds) parts.push_back(round.*part);
         return CombineRounds(parts);
     };
-    if (!rounds.front().parse.empty()) PrintParseTable(heading, combine(&FileRows::parse));
-    if (!rounds.front().write.empty())
-        PrintWriteTable("Writing the parsed tree, " + in.name, combine(&FileRows::write));
-    if (rounds.front().lookup.empty()) return;
+    FileResults results{in.name, combine(&FileRows::parse), combine(&FileRows::write)};
+    if (!results.parse.empty()) PrintParseTable(heading, results.parse);
+    if (!results.write.empty())
+        PrintWriteTable("Writing the parsed tree, " + in.name, results.write);
+    if (rounds.front().lookup.empty()) return results;
     PrintLookupTable(
         "Lookups on " + in.name + " (" + std::to_string(options.lookups) + " per sample)",
         combine(&FileRows::lookup));
@@ -573,6 +575,7 @@ void RunFile(const std::filesystem::path &path, const std::vector<Library> &libs
     std::printf("\nlookup check: sum of values read %s (%llu)\n",
                 agree ? "is the same for every library" : "DIFFERS between libraries",
                 static_cast<unsigned long long>(sums.front()));
+    return results;
 }
 
 int Run(const Options &options) {
@@ -608,10 +611,15 @@ int Run(const Options &options) {
         std::fprintf(stderr, "vx_bench: no .xml files in %s\n", options.corpus.c_str());
         return 1;
     }
+    std::vector<FileResults> results;
     for (const auto &path : files) {
-        RunFile(path, libs, options, counts);
+        results.push_back(RunFile(path, libs, options, counts));
         std::fflush(stdout);
     }
+    PrintSummaryTable("### Summary, heap " + options.heap +
+                          ": MB/s (median of the rounds' medians), in brackets the ratio to "
+                          "pugixml's load_buffer or save; held bytes per input byte",
+                      results);
     return 0;
 }
 

@@ -54,6 +54,51 @@ std::string Format(const char *format, auto... values) {
     return text;
 }
 
+// The summary's columns: which row of which table, and what the cell shows.
+enum class Cell { kParseSpeed, kWriteSpeed, kHeldBytes };
+struct SummaryColumn {
+    const char *header;
+    const char *label;  // the row's label in the file's tables
+    Cell cell;
+};
+constexpr SummaryColumn kSummaryColumns[] = {
+    {"ParseEx", "vornaplex ParseEx (pool)", Cell::kParseSpeed},
+    {"Parse (heap)", "vornaplex Parse (heap)", Cell::kParseSpeed},
+    {"pugixml", "pugixml load_buffer", Cell::kParseSpeed},
+    {"tinyxml2", "tinyxml2 Parse", Cell::kParseSpeed},
+    {"libxml2", "libxml2 xmlReadMemory", Cell::kParseSpeed},
+    {"Transform (pool doc)", "vornaplex Transform, pool doc", Cell::kWriteSpeed},
+    {"Transform (heap doc)", "vornaplex Transform, heap doc", Cell::kWriteSpeed},
+    {"pugixml save", "pugixml save(format_raw)", Cell::kWriteSpeed},
+    {"mem ParseEx B/B", "vornaplex ParseEx (pool)", Cell::kHeldBytes},
+    {"mem pugixml B/B", "pugixml load_buffer", Cell::kHeldBytes},
+};
+
+const ResultRow *FindRow(const std::vector<ResultRow> &rows, const char *label) {
+    for (const ResultRow &row : rows)
+        if (row.label == label) return &row;
+    return nullptr;
+}
+
+const std::vector<ResultRow> &RowsOf(const FileResults &file, Cell cell) {
+    return cell == Cell::kWriteSpeed ? file.write : file.parse;
+}
+
+// Speeds as MB/s at the median with the ratio in brackets, "fails" for a failed row,
+// "-" where the file has no such row or no count of its memory.
+std::string SummaryCell(const FileResults &file, const SummaryColumn &column) {
+    const std::vector<ResultRow> &rows = RowsOf(file, column.cell);
+    const ResultRow *row = FindRow(rows, column.label);
+    if (row == nullptr) return "-";
+    if (!row->error.empty()) return "fails";
+    if (column.cell == Cell::kHeldBytes)
+        return row->hasHeap ? PerInputByte(static_cast<double>(row->heap.live), row->inputBytes)
+                            : "-";
+    double speed = row->amount / 1e6 / row->timing.medianSeconds;
+    std::string ratio = Ratio(*row, BaseSpeed(rows));
+    return Format(speed < 10 ? "%.1f" : "%.0f", speed) + (ratio == "-" ? "" : " (" + ratio + ")");
+}
+
 }  // namespace
 
 void PrintParseTable(const std::string &title, const std::vector<ResultRow> &rows) {
@@ -87,6 +132,27 @@ void PrintWriteTable(const std::string &title, const std::vector<ResultRow> &row
                     row.amount / 1e6 / row.timing.bestSeconds, Ratio(row, base).c_str(),
                     row.timing.samples);
     });
+}
+
+void PrintSummaryTable(const std::string &title, const std::vector<FileResults> &files) {
+    std::vector<const SummaryColumn *> shown;
+    for (const SummaryColumn &column : kSummaryColumns)
+        for (const FileResults &file : files)
+            if (FindRow(RowsOf(file, column.cell), column.label) != nullptr) {
+                shown.push_back(&column);
+                break;
+            }
+    std::printf("\n%s\n\n| file |", title.c_str());
+    for (const SummaryColumn *column : shown) std::printf(" %s |", column->header);
+    std::printf("\n|---|");
+    for (size_t i = 0; i < shown.size(); ++i) std::printf("---:|");
+    std::printf("\n");
+    for (const FileResults &file : files) {
+        std::printf("| %s |", file.file.c_str());
+        for (const SummaryColumn *column : shown)
+            std::printf(" %s |", SummaryCell(file, *column).c_str());
+        std::printf("\n");
+    }
 }
 
 void PrintLookupTable(const std::string &title, const std::vector<ResultRow> &rows) {

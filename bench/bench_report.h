@@ -24,8 +24,18 @@ struct ResultRow {
     double inputBytes = 0;  // parse rows: divides the heap figures
 };
 
+// One file's rows, rounds combined, as the summary table reads them.
+struct FileResults {
+    std::string file;
+    std::vector<ResultRow> parse, write;
+};
+
 void PrintParseTable(const std::string &title, const std::vector<ResultRow> &rows);
 void PrintWriteTable(const std::string &title, const std::vector<ResultRow> &rows);
 void PrintLookupTable(const std::string &title, const std::vector<ResultRow> &rows);
+// One line per file: the speeds of the rows the targets name, each with its ratio to
+// pugixml's, and the held memory of the pooled parse and of pugixml's. A column whose
+// row no file has (a peer not built in) is left out.
+void PrintSummaryTable(const std::string &title, const std::vector<FileResults> &files);
 
 }  // namespace vxb
