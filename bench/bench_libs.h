@@ -40,6 +40,18 @@ struct Library {
 
 constexpr uint64_t kLookupFailed = ~uint64_t{0};
 
+// Labels of the rows that the summary table picks out (bench_report.cpp).
+namespace labels {
+inline constexpr char kParseEx[] = "vornaplex ParseEx (pool)";
+inline constexpr char kParseHeap[] = "vornaplex Parse (heap)";
+inline constexpr char kWritePool[] = "vornaplex Transform, pool doc";
+inline constexpr char kWriteHeap[] = "vornaplex Transform, heap doc";
+inline constexpr char kPugixml[] = "pugixml load_buffer";
+inline constexpr char kPugixmlSave[] = "pugixml save(format_raw)";
+inline constexpr char kTinyxml2[] = "tinyxml2 Parse";
+inline constexpr char kLibxml2[] = "libxml2 xmlReadMemory";
+}  // namespace labels
+
 // The lookup workload on config.xml: dotted paths from the root element, an attribute read
 // as an unsigned number. Each exists at every corpus scale from 0.1 up.
 struct LookupQuery {

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "bench_libs.h"
+
 namespace vxb {
 namespace {
 
@@ -62,16 +64,16 @@ struct SummaryColumn {
     Cell cell;
 };
 constexpr SummaryColumn kSummaryColumns[] = {
-    {"ParseEx", "vornaplex ParseEx (pool)", Cell::kParseSpeed},
-    {"Parse (heap)", "vornaplex Parse (heap)", Cell::kParseSpeed},
-    {"pugixml", "pugixml load_buffer", Cell::kParseSpeed},
-    {"tinyxml2", "tinyxml2 Parse", Cell::kParseSpeed},
-    {"libxml2", "libxml2 xmlReadMemory", Cell::kParseSpeed},
-    {"Transform (pool doc)", "vornaplex Transform, pool doc", Cell::kWriteSpeed},
-    {"Transform (heap doc)", "vornaplex Transform, heap doc", Cell::kWriteSpeed},
-    {"pugixml save", "pugixml save(format_raw)", Cell::kWriteSpeed},
-    {"mem ParseEx B/B", "vornaplex ParseEx (pool)", Cell::kHeldBytes},
-    {"mem pugixml B/B", "pugixml load_buffer", Cell::kHeldBytes},
+    {"ParseEx", labels::kParseEx, Cell::kParseSpeed},
+    {"Parse (heap)", labels::kParseHeap, Cell::kParseSpeed},
+    {"pugixml", labels::kPugixml, Cell::kParseSpeed},
+    {"tinyxml2", labels::kTinyxml2, Cell::kParseSpeed},
+    {"libxml2", labels::kLibxml2, Cell::kParseSpeed},
+    {"Transform (pool doc)", labels::kWritePool, Cell::kWriteSpeed},
+    {"Transform (heap doc)", labels::kWriteHeap, Cell::kWriteSpeed},
+    {"pugixml save", labels::kPugixmlSave, Cell::kWriteSpeed},
+    {"mem ParseEx B/B", labels::kParseEx, Cell::kHeldBytes},
+    {"mem pugixml B/B", labels::kPugixml, Cell::kHeldBytes},
 };
 
 const ResultRow *FindRow(const std::vector<ResultRow> &rows, const char *label) {

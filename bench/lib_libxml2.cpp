@@ -43,7 +43,7 @@ void AddLibxml2(std::vector<Library> &libs, std::vector<std::string> &) {
     xmlSetGenericErrorFunc(nullptr, Silent);
     Library lib;
     lib.group = "libxml2";
-    lib.label = "libxml2 xmlReadMemory";
+    lib.label = labels::kLibxml2;
     lib.parse = Parse;
     lib.release = [](void *handle) { xmlFreeDoc(static_cast<xmlDocPtr>(handle)); };
     lib.writeLabel = "libxml2 xmlDocDumpMemory";

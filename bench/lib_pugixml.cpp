@@ -83,14 +83,14 @@ void Release(void *handle) { delete static_cast<pugi::xml_document *>(handle); }
 void AddPugixml(std::vector<Library> &libs, std::vector<std::string> &) {
     Library copy;
     copy.group = "pugixml";
-    copy.label = "pugixml load_buffer";
+    copy.label = labels::kPugixml;
     copy.parseBase = true;
     copy.parse = [](const Input &in, std::string *error) -> void * {
         auto *doc = new pugi::xml_document;
         return Finish(doc, doc->load_buffer(in.text, in.size), error);
     };
     copy.release = Release;
-    copy.writeLabel = "pugixml save(format_raw)";
+    copy.writeLabel = labels::kPugixmlSave;
     copy.writeBase = true;
     copy.write = Save;
     copy.lookup = Lookup;

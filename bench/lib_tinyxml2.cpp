@@ -27,7 +27,7 @@ size_t Print(void *handle, bool) {
 void AddTinyxml2(std::vector<Library> &libs, std::vector<std::string> &) {
     Library lib;
     lib.group = "tinyxml2";
-    lib.label = "tinyxml2 Parse";
+    lib.label = labels::kTinyxml2;
     lib.parse = Parse;
     lib.release = [](void *handle) { delete static_cast<tinyxml2::XMLDocument *>(handle); };
     lib.writeLabel = "tinyxml2 XMLPrinter(compact)";

@@ -61,7 +61,8 @@ uint64_t Lookup(void *document, size_t calls) {
     return sum;
 }
 
-Library Row(const char *label, const char *docKind, ParseFn parse, bool canWrite, bool canLookUp) {
+Library Row(const char *label, const char *writeLabel, ParseFn parse, bool canWrite,
+            bool canLookUp) {
     Library lib;
     lib.group = "vornaplex";
     lib.label = label;
@@ -70,7 +71,7 @@ Library Row(const char *label, const char *docKind, ParseFn parse, bool canWrite
     };
     lib.release = [](void *document) { KEL_XML_FreeNode(static_cast<KEL_XML_NODE *>(document)); };
     if (canWrite) {
-        lib.writeLabel = std::string("vornaplex Transform, ") + docKind;
+        lib.writeLabel = writeLabel;
         lib.write = Write;
     }
     if (canLookUp) lib.lookup = Lookup;
@@ -93,10 +94,10 @@ void AddVornaplex(std::vector<Library> &libs, std::vector<std::string> &notes) {
     if (!canFree) return;
     if (&KEL_XML_ParseEx != nullptr)
         libs.push_back(
-            Row("vornaplex ParseEx (pool)", "pool doc", KEL_XML_ParseEx, canWrite, canLookUp));
+            Row(labels::kParseEx, labels::kWritePool, KEL_XML_ParseEx, canWrite, canLookUp));
     if (&KEL_XML_Parse != nullptr)
         libs.push_back(
-            Row("vornaplex Parse (heap)", "heap doc", KEL_XML_Parse, canWrite, canLookUp));
+            Row(labels::kParseHeap, labels::kWriteHeap, KEL_XML_Parse, canWrite, canLookUp));
 }
 
 }  // namespace vxb
