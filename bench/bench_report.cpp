@@ -28,6 +28,17 @@ std::string PerInputByte(double bytes, double inputBytes) {
     return text;
 }
 
+// Heap bytes the parsed tree holds per input byte; "-" without a tree or a count.
+std::string HeldPerInputByte(const ResultRow &row) {
+    return row.hasHeap && row.hasTree
+               ? PerInputByte(static_cast<double>(row.heap.live), row.inputBytes)
+               : "-";
+}
+
+double MegabytesPerSecond(const ResultRow &row, double seconds) {
+    return row.amount / 1e6 / seconds;
+}
+
 void PrintFailed(const ResultRow &row, int columns) {
     std::printf("| %-34s | failed: %s", row.label.c_str(), row.error.c_str());
     for (int i = 1; i < columns; ++i) std::printf(" |");
@@ -93,10 +104,8 @@ std::string SummaryCell(const FileResults &file, const SummaryColumn &column) {
     const ResultRow *row = FindRow(rows, column.label);
     if (row == nullptr) return "-";
     if (!row->error.empty()) return "fails";
-    if (column.cell == Cell::kHeldBytes)
-        return row->hasHeap ? PerInputByte(static_cast<double>(row->heap.live), row->inputBytes)
-                            : "-";
-    double speed = row->amount / 1e6 / row->timing.medianSeconds;
+    if (column.cell == Cell::kHeldBytes) return HeldPerInputByte(*row);
+    double speed = MegabytesPerSecond(*row, row->timing.medianSeconds);
     std::string ratio = Ratio(*row, BaseSpeed(rows));
     return Format(speed < 10 ? "%.1f" : "%.0f", speed) + (ratio == "-" ? "" : " (" + ratio + ")");
 }
@@ -110,15 +119,13 @@ void PrintParseTable(const std::string &title, const std::vector<ResultRow> &row
     const char *rule =
         "----------:|----------:|-----------:|---------:|---------:|----------:|--------:|";
     PrintTable(title, header, rule, 7, rows, [](const ResultRow &row, double base) {
-        std::string held = row.hasHeap && row.hasTree
-                               ? PerInputByte(static_cast<double>(row.heap.live), row.inputBytes)
-                               : "-";
+        std::string held = HeldPerInputByte(row);
         std::string peak =
             row.hasHeap ? PerInputByte(static_cast<double>(row.heap.peak), row.inputBytes) : "-";
         std::string blocks = row.hasHeap ? std::to_string(row.heap.blocks) : "-";
         std::printf("| %-34s | %9.1f | %9.1f | %10s | %8s | %8s | %9s | %7zu |\n",
-                    row.label.c_str(), row.amount / 1e6 / row.timing.medianSeconds,
-                    row.amount / 1e6 / row.timing.bestSeconds, Ratio(row, base).c_str(),
+                    row.label.c_str(), MegabytesPerSecond(row, row.timing.medianSeconds),
+                    MegabytesPerSecond(row, row.timing.bestSeconds), Ratio(row, base).c_str(),
                     held.c_str(), peak.c_str(), blocks.c_str(), row.timing.samples);
     });
 }
@@ -130,8 +137,8 @@ void PrintWriteTable(const std::string &title, const std::vector<ResultRow> &row
     const char *rule = "------------:|----------:|----------:|-----------:|--------:|";
     PrintTable(title, header, rule, 5, rows, [](const ResultRow &row, double base) {
         std::printf("| %-34s | %11.0f | %9.1f | %9.1f | %10s | %7zu |\n", row.label.c_str(),
-                    row.outputBytes, row.amount / 1e6 / row.timing.medianSeconds,
-                    row.amount / 1e6 / row.timing.bestSeconds, Ratio(row, base).c_str(),
+                    row.outputBytes, MegabytesPerSecond(row, row.timing.medianSeconds),
+                    MegabytesPerSecond(row, row.timing.bestSeconds), Ratio(row, base).c_str(),
                     row.timing.samples);
     });
 }
