@@ -6,6 +6,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
+/* The export macro, codes, types and records below are aligned by hand. */
+/* clang-format off */
 #if defined(_WIN32)
 #  if defined(VORNAPLEX_XML_BUILD)
 #    define KEL_XML_API __declspec(dllexport)
@@ -96,6 +98,7 @@ struct KEL_XML_ATTR {
     KEL_XML_NODE *parent;       /* the owning element                               */
     KEL_XML_ATTR *nextSibling;  /* the next attribute of the same element           */
 };
+/* clang-format on */
 
 /* A document node: a node record followed by the document's short-name cache. */
 typedef struct KEL_XML_DOC {
@@ -153,8 +156,7 @@ KEL_XML_API uint32_t KEL_XML_CreateNode(int32_t type, const char *prefix, const 
 /* Type 12: a new document owning a new pool (`pool` ignored). Type 0: a detached
  * element cut from `pool` (a document's pool field), or from the heap when null. */
 KEL_XML_API uint32_t KEL_XML_CreateNodeEx(KEL_XML_POOL *pool, int32_t type, const char *prefix,
-                                          const char *name, const char *value,
-                                          KEL_XML_NODE **node);
+                                          const char *name, const char *value, KEL_XML_NODE **node);
 /* Changes prefix, name or value in place: null keeps a field, "" removes it. */
 KEL_XML_API uint32_t KEL_XML_SetNode(KEL_XML_NODE *node, const char *prefix, const char *name,
                                      const char *value);
@@ -249,8 +251,7 @@ KEL_XML_API uint32_t KEL_XML_GetAttrValueEx(KEL_XML_NODE *element, const char *p
  * The lookup takes the prefix as passed and a created attribute stores "" as no prefix,
  * so a second call with prefix "" gives DUPLICATE. */
 KEL_XML_API uint32_t KEL_XML_SetAttrValueEx(KEL_XML_NODE *element, const char *prefix,
-                                            const char *name, int32_t valueType,
-                                            const void *value);
+                                            const char *name, int32_t valueType, const void *value);
 /* Reads a node's (or attribute handle's) value as a typed value. */
 KEL_XML_API uint32_t KEL_XML_GetNodeValueEx(KEL_XML_NODE *record, int32_t valueType, void *value);
 /* Writes a typed value as a node's (or attribute handle's) value. */
