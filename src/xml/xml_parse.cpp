@@ -81,6 +81,8 @@ void *XmlParseAllocSlow(KEL_XML_PARSE_CTX *context, size_t size, bool record) no
 uint32_t XmlParseBuffer(KEL_XML_NODE **document, KEL_XML_PARSE_CTX *context) noexcept {
     XmlRefMemo memo;
     memo.ready = 0;
+    // Every path below frees the context, so the memo's address never outlives this frame.
+    // cppcheck-suppress autoVariables
     context->refMemo = &memo;
     KEL_XML_NODE *root = XmlAllocNode(context->pool, KEL_XML_NODE_DOCUMENT);
     if (root == nullptr) {
