@@ -408,12 +408,14 @@ XML_HOT_INLINE void WriteAttrs(Out &out, const KEL_XML_ATTR *attr) {
     }
 }
 
-// Hardware prefetchers follow a stream only within its 4 KiB page. A tree as the parser
-// built it lies in memory in document order, its records in one stream and its strings
-// in another (a heap tree's in one), so the writer asks for the line this far ahead in
-// each; the address is never dereferenced. Written out here rather than through a
-// helper shared with the parse loop's prefetch (xml_content.cpp): with the helper, GCC
-// inlined the writer's escaping differently and most of the gain was lost.
+// Hardware prefetchers follow a stream only within its 4 KiB page. A pooled tree as the
+// parser built it lies in memory in document order, its records in one stream and its
+// strings in another; a heap tree does so in one stream when the heap handed out its
+// blocks in order, which depends on what was freed before. So the writer asks for the
+// line this far ahead in each; the address is never dereferenced. Written out here
+// rather than through a helper shared with the parse loop's prefetch (xml_content.cpp):
+// with the helper, GCC inlined the writer's escaping differently and most of the gain
+// was lost.
 constexpr uintptr_t kWriteAhead = 8192;
 
 // One element: its start tag, and when it has no children its value or the
